@@ -1,0 +1,79 @@
+#include "support/base/log.hpp"
+
+#include <algorithm>
+
+#include <spdlog/sinks/dist_sink.h>
+
+namespace tovik::log {
+
+namespace {
+
+struct Hub {
+  std::mutex mutex;
+  // Every logger writes to this one sink, so installing sinks later reaches existing loggers.
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> dist = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  spdlog::level::level_enum level = spdlog::level::info;
+  std::vector<std::shared_ptr<spdlog::logger>> loggers;
+};
+
+Hub& hub() {
+  static Hub* h = new Hub();  // lives until exit: loggers may log from static destructors
+  return *h;
+}
+
+}  // namespace
+
+std::shared_ptr<spdlog::logger> get(const std::string& name) {
+  Hub& h = hub();
+  std::lock_guard lock(h.mutex);
+  for (const auto& l : h.loggers)
+    if (l->name() == name) return l;
+  auto logger = std::make_shared<spdlog::logger>(name, h.dist);
+  logger->set_level(h.level);
+  logger->flush_on(spdlog::level::warn);
+  h.loggers.push_back(logger);
+  return logger;
+}
+
+void set_sinks(std::vector<spdlog::sink_ptr> sinks) { hub().dist->set_sinks(std::move(sinks)); }
+void add_sink(spdlog::sink_ptr sink) { hub().dist->add_sink(std::move(sink)); }
+void remove_sink(const spdlog::sink_ptr& sink) { hub().dist->remove_sink(sink); }
+
+void set_level(spdlog::level::level_enum level) {
+  Hub& h = hub();
+  std::lock_guard lock(h.mutex);
+  h.level = level;
+  for (const auto& l : h.loggers) l->set_level(level);
+}
+
+std::vector<Record> CaptureSink::records() const {
+  std::lock_guard lock(const_cast<std::mutex&>(mutex_));
+  return records_;
+}
+
+std::vector<std::string> CaptureSink::messages() const {
+  std::vector<std::string> out;
+  for (const auto& r : records()) out.push_back(r.message);
+  return out;
+}
+
+std::string CaptureSink::text() const {
+  std::lock_guard lock(const_cast<std::mutex&>(mutex_));
+  return text_;
+}
+
+void CaptureSink::clear() {
+  std::lock_guard lock(mutex_);
+  records_.clear();
+  text_.clear();
+}
+
+void CaptureSink::sink_it_(const spdlog::details::log_msg& msg) {
+  records_.push_back({std::string(msg.logger_name.begin(), msg.logger_name.end()), msg.level,
+                      std::string(msg.payload.begin(), msg.payload.end())});
+  spdlog::memory_buf_t formatted;
+  formatter_->format(msg, formatted);
+  text_.append(formatted.data(), formatted.size());
+}
+
+}  // namespace tovik::log

@@ -1,0 +1,7 @@
+#include "support/base/printable.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tovik {
+TEST(Printable, Smoke) { EXPECT_EQ(repr(Value("a")), "'a'"); }
+}

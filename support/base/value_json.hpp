@@ -1,0 +1,24 @@
+// Value <-> JSON (nlohmann ordered_json keeps key order, as our mappings do).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "support/base/value.hpp"
+
+namespace tovik {
+
+using Json = nlohmann::ordered_json;
+
+Value from_json(const Json& j);
+// Tuples become arrays; objects cannot be written (TypeError).
+Json to_json(const Value& v);
+
+// Parses JSON text; malformed text is a JsonDecodeError with the position.
+Value parse_json(std::string_view text);
+// Compact JSON text; non-ASCII characters stay as they are.
+std::string dump_json(const Value& v);
+
+}  // namespace tovik
