@@ -1,0 +1,89 @@
+// A scriptable in-memory driver for unit tests of the keyword core.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "outside/webdriver/driver.hpp"
+#include "support/base/errors.hpp"
+
+namespace tovik::webdriver {
+
+class FakeElement : public Element {
+ public:
+  explicit FakeElement(std::string id, std::string text = {}) : id_(std::move(id)), text_(std::move(text)) {}
+  std::string id() const override { return id_; }
+  std::string text() override { return text_; }
+  std::string tag_name() override { return tag; }
+  Rect rect() override { return box; }
+  void click() override { calls.push_back("click"); }
+  void clear() override { calls.push_back("clear"); }
+  void send_keys(const std::string& t) override { calls.push_back("send_keys:" + t); }
+  std::optional<std::string> get_attribute(const std::string& name) override {
+    auto it = attributes.find(name);
+    if (it == attributes.end()) return std::nullopt;
+    return it->second;
+  }
+  bool is_displayed() override { return displayed; }
+  bool is_enabled() override { return enabled; }
+  std::shared_ptr<Element> find_element(const std::string&, const std::string& value) override {
+    throw NoSuchElementException("no such element: " + value);
+  }
+  std::vector<std::shared_ptr<Element>> find_elements(const std::string&, const std::string&) override { return {}; }
+
+  std::string tag = "div";
+  Rect box;
+  bool displayed = true, enabled = true;
+  std::map<std::string, std::string> attributes;
+  std::vector<std::string> calls;
+
+ private:
+  std::string id_, text_;
+};
+
+class FakeDriver : public Driver {
+ public:
+  Dict caps;
+  std::vector<std::string> calls;
+  std::function<void()> on_maximize;
+  // Looked up by value; missing values raise NoSuchElementException.
+  std::map<std::string, std::shared_ptr<Element>> elements;
+
+  Dict capabilities() override { return caps; }
+  void maximize_window() override {
+    calls.push_back("maximize_window");
+    if (on_maximize) on_maximize();
+  }
+  void get(const std::string& url) override { calls.push_back("get:" + url); }
+  std::string title() override { return "fake"; }
+  std::string current_url() override { return "about:blank"; }
+  std::string page_source() override { return "<html></html>"; }
+  Value execute_script(const std::string& script, const List&) override {
+    calls.push_back("script:" + script);
+    return Value();
+  }
+  std::shared_ptr<Element> find_element(const std::string&, const std::string& value) override {
+    auto it = elements.find(value);
+    if (it == elements.end()) throw NoSuchElementException("no such element: " + value);
+    return it->second;
+  }
+  std::vector<std::shared_ptr<Element>> find_elements(const std::string&, const std::string& value) override {
+    auto it = elements.find(value);
+    if (it == elements.end()) return {};
+    return {it->second};
+  }
+  void switch_to_frame(const std::shared_ptr<Element>& f) override { calls.push_back("frame:" + f->id()); }
+  void switch_to_parent_frame() override { calls.push_back("parent_frame"); }
+  void switch_to_default_content() override { calls.push_back("default_content"); }
+  void switch_to_context(const std::string& name) override { calls.push_back("context:" + name); }
+  std::shared_ptr<Alert> switch_to_alert() override { throw WebDriverException("no such alert"); }
+  void debugger() override { calls.push_back("debugger"); }
+  std::string current_package() override { return {}; }
+  void start_activity(const std::string& p, const std::string& a) override { calls.push_back("activity:" + p + "/" + a); }
+  void quit() override { calls.push_back("quit"); }
+};
+
+}  // namespace tovik::webdriver

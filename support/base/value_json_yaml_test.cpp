@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "support/base/errors.hpp"
+#include "support/base/printable.hpp"
+#include "support/base/value_json.hpp"
+#include "support/base/value_yaml.hpp"
+
+namespace tovik {
+
+TEST(ValueJson, RoundTripKeepsKindsAndOrder) {
+  const Value v = parse_json(R"({"z":1,"a":[true,null,1.5,"中文"],"n":{"big":18446744073709551615,"neg":-3}})");
+  EXPECT_EQ(repr(v), "{'z': 1, 'a': [True, None, 1.5, '中文'], 'n': {'big': 1.8446744073709552e+19, 'neg': -3}}");
+  EXPECT_EQ(dump_json(parse_json(R"({"b":2,"a":"中"})")), R"({"b":2,"a":"中"})");
+  EXPECT_EQ(dump_json(Value::tuple({Value(1), Value("x")})), R"([1,"x"])");
+  EXPECT_TRUE(parse_json("2.0").is_float());
+  EXPECT_TRUE(parse_json("2").is_int());
+}
+
+TEST(ValueJson, MalformedTextIsAJsonDecodeError) {
+  EXPECT_THROW(parse_json("{\"a\":"), JsonDecodeError);
+  EXPECT_THROW(parse_json(""), JsonDecodeError);
+  try {
+    parse_json("[1, 2,, 3]");
+  } catch (const JsonDecodeError& e) {
+    EXPECT_NE(std::string(e.what()).find("byte 7"), std::string::npos) << e.what();
+  }
+  struct Opaque : Object {
+    std::string type_name() const override { return "Opaque"; }
+  };
+  EXPECT_THROW(to_json(Value(std::make_shared<Opaque>())), TypeError);
+}
+
+TEST(ValueYaml, PlainScalarsAreTypedQuotedOnesStayTexts) {
+  const Value v = parse_yaml(
+      "a: 1\nb: 1.5\nc: true\nd: ~\ne: '1'\nf: \"true\"\ng: hello\nh: 0x1f\ni: .inf\nj: -2e3\nk:\nl: [1, two]\n");
+  EXPECT_EQ(repr(v), "{'a': 1, 'b': 1.5, 'c': True, 'd': None, 'e': '1', 'f': 'true', 'g': 'hello', 'h': 31, "
+                     "'i': inf, 'j': -2000.0, 'k': None, 'l': [1, 'two']}");
+  EXPECT_THROW(parse_yaml("a: [1,\n"), ValueError);
+}
+
+TEST(ValueYaml, DumpReadsBackToTheSameValue) {
+  Dict d{{"num", Value(1)},          {"float", Value(0.1)},     {"big", Value(1e16)},
+         {"text_num", Value("42")},  {"text_bool", Value("no")}, {"text_null", Value("null")},
+         {"empty", Value("")},       {"none", Value()},         {"colon", Value("a: b")},
+         {"multi", Value("x\ny")},   {"中文", Value("值")},     {"list", Value::list({Value(1), Value("2")})},
+         {"true", Value(true)}};
+  const Value back = parse_yaml(dump_yaml(Value(d)));
+  EXPECT_EQ(repr(back), repr(Value(d))) << dump_yaml(Value(d));
+}
+
+}  // namespace tovik

@@ -1,0 +1,55 @@
+#include "support/http/response.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "support/base/errors.hpp"
+#include "support/base/value_json.hpp"
+
+namespace tovik::http {
+
+namespace {
+bool iequals(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+}  // namespace
+
+std::string Response::repr() const { return "<Response [" + std::to_string(status_code) + "]>"; }
+
+Value Response::json() const { return parse_json(text); }
+
+std::string Response::header(std::string_view name) const {
+  for (const auto& [k, v] : headers)
+    if (iequals(k, name)) return v;
+  return {};
+}
+
+Dict Response::header_map() const {
+  Dict out;
+  for (const auto& [k, v] : headers) {
+    Value* existing = nullptr;
+    for (auto& [ek, ev] : out)
+      if (iequals(ek, k)) existing = &ev;
+    if (existing) *existing = Value(existing->as_str() + ", " + v);
+    else out.set(k, Value(v));
+  }
+  return out;
+}
+
+Value Response::member(std::string_view name) const {
+  if (name == "status_code") return Value(status_code);
+  if (name == "reason") return Value(reason);
+  if (name == "headers") return Value(header_map());
+  if (name == "text") return Value(text);
+  if (name == "content") return Value(content);
+  if (name == "cookies") return Value(cookies);
+  if (name == "url") return Value(url);
+  if (name == "elapsed") return Value(elapsed);
+  if (name == "ok") return Value(ok());
+  if (name == "json") return json();
+  throw AttributeError("'Response' object has no attribute '" + std::string(name) + "'");
+}
+
+}  // namespace tovik::http
