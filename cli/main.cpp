@@ -1,0 +1,29 @@
+// The tovik command.
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.hpp"
+#include "support/base/errors.hpp"
+#include "version.hpp"
+
+int main(int argc, char** argv) {
+  CLI::App app{"tovik: 关键字驱动的自动化测试框架"};
+  app.set_version_flag("--version", std::string("tovik ") + tovik::kTovikVersion);
+  app.require_subcommand(1);
+
+  auto* run = app.add_subcommand("run", "启动框架 执行用例，可传递pytest参数拉控制执行");
+  // everything after "run" belongs to the runner, options included
+  run->prefix_command();
+  run->allow_extras();
+
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    if (run->parsed()) return tovik::cli::run(run->remaining());
+  } catch (const std::exception& e) {
+    std::cerr << tovik::describe_error(e) << "\n";
+    return 3;
+  }
+  return 0;
+}

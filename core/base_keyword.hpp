@@ -1,0 +1,72 @@
+// The base of every keyword class: dispatch by "_key_" + name, keyword lists, documentation,
+// saving variables, and the two keywords every class has (set_driver, assert).
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/keyword.hpp"
+#include "outside/webdriver/driver.hpp"
+#include "outside/webdriver/wait.hpp"
+#include "support/base/value.hpp"
+#include "yamlcase/exchange.hpp"
+
+namespace tovik {
+
+class BaseKeyWord;
+
+// What dispatch hands out: a keyword bound to its object. Called with positional arguments.
+class KeywordCall {
+ public:
+  KeywordCall(BaseKeyWord* self, const KeywordSpec* spec, bool logged) : self_(self), spec_(spec), logged_(logged) {}
+  // The dispatch form (logged) takes positional arguments only: named ones are a TypeError.
+  Value operator()(const List& args = {}, const Dict& kwargs = {}) const;
+  const KeywordSpec& spec() const { return *spec_; }
+
+ private:
+  BaseKeyWord* self_;
+  const KeywordSpec* spec_;
+  bool logged_;
+};
+
+class BaseKeyWord {
+ public:
+  static constexpr std::string_view _key_prefix = "_key_";
+
+  // usefixtures must be a mapping (fixture name -> value); anything else is a TypeError.
+  BaseKeyWord(std::shared_ptr<Exchange> exchanger, Value usefixtures);
+  virtual ~BaseKeyWord() = default;
+  BaseKeyWord(const BaseKeyWord&) = delete;
+  BaseKeyWord& operator=(const BaseKeyWord&) = delete;
+
+  static const KeywordClass& keyword_class();
+  // The keyword class of this object's most derived class.
+  virtual const KeywordClass& klass() const { return keyword_class(); }
+
+  // "key_x" gives the keyword method itself; a name holding "_key_" goes through dispatch.
+  // AttributeError otherwise, with the messages users see for unknown keywords.
+  KeywordCall member(std::string_view name);
+  // Whether member(name) would succeed, without raising.
+  bool has_member(std::string_view name) const;
+
+  const std::vector<std::string>& all_keyword() const { return klass().all_keyword(); }
+  void print_key_doc(std::ostream& out) const;
+  void print_key_doc() const;
+
+  // Stores a value in the variable store (not written to disk here).
+  void set_vars(const std::string& var_name, Value value);
+
+  Value key_set_driver(const Args& a);
+  Value key_assert(const Args& a);
+
+  std::shared_ptr<Exchange> exchanger;
+  Dict usefixtures;
+  std::shared_ptr<webdriver::Driver> driver;
+  std::optional<webdriver::WebDriverWait> wait;
+  std::shared_ptr<webdriver::Element> _activate_ele;
+};
+
+}  // namespace tovik

@@ -1,0 +1,135 @@
+#include "outside/allure/writer.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include "support/base/errors.hpp"
+
+namespace tovik::allure {
+
+namespace fs = std::filesystem;
+
+std::string md5_hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < len; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 0xF];
+  }
+  return out;
+}
+
+void write_file_atomically(const fs::path& path, const std::string& text) {
+  // The temporary name matches none of the patterns the report generator reads.
+  const fs::path tmp = path.parent_path() / ("." + path.filename().string() + ".part");
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw OSError("cannot write " + path.string() + ": " + std::strerror(errno));
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      throw OSError("cannot write " + path.string() + ": " + std::strerror(err));
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    throw OSError("cannot write " + path.string() + ": " + std::strerror(err));
+  }
+}
+
+ResultsWriter::ResultsWriter(fs::path dir) : dir_(std::move(dir)) {
+  std::error_code ec;
+  fs::create_directories(dir_, ec);
+  if (!fs::is_directory(dir_)) throw OSError("cannot create allure results directory " + dir_.string() + ": " + ec.message());
+}
+
+void ResultsWriter::clean() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir_, ec)) fs::remove_all(entry.path(), ec);
+}
+
+namespace {
+
+std::string extension_for(const std::string& type) {
+  if (type == "text/plain") return "txt";
+  if (type == "application/json") return "json";
+  if (type == "text/html") return "html";
+  if (type == "image/png") return "png";
+  if (type == "text/xml" || type == "application/xml") return "xml";
+  return "attach";
+}
+
+}  // namespace
+
+void ResultsWriter::write_attachments(std::vector<Attachment>& attachments, const std::string& uuid) {
+  (void)uuid;
+  for (auto& a : attachments) {
+    if (!a.source.empty()) continue;
+    a.source = new_uuid() + "-attachment." + extension_for(a.type);
+    write_file_atomically(dir_ / a.source, a.content);
+    a.content.clear();
+  }
+}
+
+void ResultsWriter::write_steps(std::vector<StepResult>& steps, const std::string& uuid) {
+  for (auto& s : steps) {
+    write_attachments(s.attachments, uuid);
+    write_steps(s.steps, uuid);
+  }
+}
+
+void ResultsWriter::write(TestResult& result) {
+  if (result.testCaseId.empty()) result.testCaseId = md5_hex(result.fullName);
+  if (result.historyId.empty()) {
+    std::vector<const Parameter*> params;
+    for (const auto& p : result.parameters) params.push_back(&p);
+    std::sort(params.begin(), params.end(), [](const Parameter* a, const Parameter* b) { return a->name < b->name; });
+    std::string key = result.fullName;
+    for (const Parameter* p : params) key += p->value;
+    result.historyId = md5_hex(key);
+  }
+  write_attachments(result.attachments, result.uuid);
+  write_steps(result.steps, result.uuid);
+  // Invalid UTF-8 becomes U+FFFD: the generator silently drops files it cannot decode.
+  const std::string text = to_json(result).dump(-1, ' ', false, Json::error_handler_t::replace);
+  write_file_atomically(dir_ / (result.uuid + "-result.json"), text);
+}
+
+void ResultsWriter::write_environment(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string text;
+  const auto escape = [](const std::string& s, bool key) {
+    std::string out;
+    for (char c : s) {
+      if (c == '\\' || (key && (c == '=' || c == ':' || c == ' '))) out += '\\';
+      if (c == '\n') {
+        out += "\\n";
+        continue;
+      }
+      out += c;
+    }
+    return out;
+  };
+  for (const auto& [k, v] : entries) text += escape(k, true) + " = " + escape(v, false) + "\n";
+  write_file_atomically(dir_ / "environment.properties", text);
+}
+
+}  // namespace tovik::allure

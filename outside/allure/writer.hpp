@@ -1,0 +1,43 @@
+// Writes allure 2 raw results: one <uuid>-result.json per case and its attachment files.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "outside/allure/model.hpp"
+
+namespace tovik::allure {
+
+class ResultsWriter {
+ public:
+  // Creates the directory when missing; OSError when it cannot.
+  explicit ResultsWriter(std::filesystem::path dir);
+
+  const std::filesystem::path& dir() const { return dir_; }
+
+  // Removes what a previous run left in the directory (the directory itself stays).
+  void clean();
+
+  // Writes the attachments of the result and its steps as files (filling their source), then the
+  // result, each under a temporary name and renamed into place, so a reader never sees half a
+  // file. Fills historyId and testCaseId from fullName and parameters when empty.
+  void write(TestResult& result);
+
+  // environment.properties: key = value lines shown on the report's overview.
+  void write_environment(const std::vector<std::pair<std::string, std::string>>& entries);
+
+ private:
+  void write_attachments(std::vector<Attachment>& attachments, const std::string& uuid);
+  void write_steps(std::vector<StepResult>& steps, const std::string& uuid);
+
+  std::filesystem::path dir_;
+};
+
+// Lower-case hex MD5 of a text.
+std::string md5_hex(const std::string& text);
+
+// Writes text to path via a temporary file in the same directory and a rename.
+void write_file_atomically(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace tovik::allure

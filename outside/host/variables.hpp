@@ -1,0 +1,20 @@
+// Variable references in case arguments: "{name}" stands for a saved variable or template global.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "support/base/value.hpp"
+
+namespace tovik::host {
+
+// Looks a name up; null when the name is unknown.
+using VariableLookup = std::function<const Value*(const std::string& name)>;
+
+// A whole text "{name}" becomes the variable's value with its kind; inside a longer text each
+// "{name}" is replaced by the value's text form. Unknown names, and braces that do not enclose a
+// plain name (JSON texts such as {"a": 1}), stay as written. Lists and mappings are resolved
+// item by item; other values are returned unchanged.
+Value resolve(const Value& arg, const VariableLookup& lookup);
+
+}  // namespace tovik::host

@@ -1,0 +1,170 @@
+#include "outside/settings/ini_reader.hpp"
+
+#include <ini.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/base/errors.hpp"
+#include "support/base/printable.hpp"
+
+namespace tovik::settings {
+namespace {
+
+bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// inih only knows ';' as an inline comment; '#' after whitespace is one too in pytest.ini.
+// first_after_space tells whether the piece's first character followed whitespace in the line.
+std::string strip_hash_comment(std::string_view piece, bool first_after_space) {
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    if (piece[i] != '#') continue;
+    if (i == 0 ? first_after_space : is_space(piece[i - 1])) {
+      piece = piece.substr(0, i);
+      break;
+    }
+  }
+  return std::string(trim(piece));
+}
+
+// State shared by the line reader and the handler. The reader hands inih one physical line per
+// call, so the handler always knows which raw line it is looking at; that tells continuation
+// lines from repeated keys, which inih reports the same way.
+struct Parse {
+  std::string_view section;
+  std::vector<std::string> lines;
+  std::size_t next = 0;
+  // Mirrors inih: a continuation line needs a key line earlier in the same section.
+  bool after_key = false;
+  // Entry the last key line went to, when that line was in our section.
+  std::size_t last_entry = std::string::npos;
+  IniEntries entries;
+  std::size_t error_line = 0;
+  std::string error;
+
+  void fail(std::size_t line, std::string message) {
+    if (error_line != 0) return;
+    error_line = line;
+    error = std::move(message);
+  }
+};
+
+char* read_line(char* buf, int size, void* stream) {
+  auto* p = static_cast<Parse*>(stream);
+  if (p->next >= p->lines.size()) return nullptr;
+  const std::string& line = p->lines[p->next++];
+  // inih splits longer lines silently and reads a NUL as the end; both would corrupt values.
+  if (line.find('\0') != std::string::npos) {
+    p->fail(p->next, "the line holds a NUL character");
+    return nullptr;
+  }
+  const auto limit = static_cast<std::size_t>(size - 1);
+  if (line.size() > limit) {
+    p->fail(p->next, "the line is longer than " + std::to_string(limit) +
+                         " characters; continue a long value on indented lines");
+    return nullptr;
+  }
+  std::memcpy(buf, line.data(), line.size());
+  buf[line.size()] = '\0';
+  const std::string_view t = trim(line);
+  if (!t.empty() && t.front() == '[' && t.find(']') != std::string_view::npos) {
+    p->after_key = false;
+    p->last_entry = std::string::npos;
+  }
+  return buf;
+}
+
+int on_entry(void* user, const char* section, const char* name, const char* value) {
+  auto* p = static_cast<Parse*>(user);
+  const std::size_t lineno = p->next;
+  const std::string& raw = p->lines[lineno - 1];
+  const bool ours = p->section == section;
+
+  if (p->after_key && !raw.empty() && is_space(raw.front())) {
+    if (p->last_entry != std::string::npos) {
+      std::string& joined = p->entries[p->last_entry].second;
+      joined += '\n';
+      joined += strip_hash_comment(value, true);
+    }
+    return 1;
+  }
+
+  p->after_key = true;
+  p->last_entry = std::string::npos;
+  if (*name == '\0') {
+    p->fail(lineno, "no key name before the '=' in " + repr_text(trim(raw)));
+    return 0;
+  }
+  if (!ours) return 1;
+  for (const auto& [key, _] : p->entries) {
+    if (key == name) {
+      p->fail(lineno, "key " + repr_text(name) + " appears twice in [" + std::string(section) + "]");
+      return 0;
+    }
+  }
+  const std::size_t delim = raw.find_first_of("=:");
+  const bool after_space = delim != std::string::npos && delim + 1 < raw.size() &&
+                           is_space(raw[delim + 1]);
+  p->entries.emplace_back(name, strip_hash_comment(value, after_space));
+  p->last_entry = p->entries.size() - 1;
+  return 1;
+}
+
+std::string describe_bad_line(std::string_view raw) {
+  const std::string_view t = trim(raw);
+  if (!t.empty() && t.front() == '[') return "section header " + repr_text(t) + " lacks a closing ']'";
+  return "expected 'key = value', got " + repr_text(t);
+}
+
+}  // namespace
+
+IniEntries read_ini_section(const std::string& path, std::string_view section) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw OSError("settings file " + path + " is not a readable file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw OSError("cannot open settings file " + path + ": " + std::strerror(errno));
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw OSError("cannot read settings file " + path);
+
+  Parse p;
+  p.section = section;
+  std::string text = content.str();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    p.lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+
+  const int rc = ini_parse_stream(read_line, &p, on_entry, &p);
+  if (rc < 0) throw OSError("cannot parse settings file " + path + ": out of memory");
+  std::size_t line = 0;
+  std::string problem;
+  if (rc > 0) {
+    line = static_cast<std::size_t>(rc);
+    problem = line == p.error_line ? p.error : describe_bad_line(p.lines[line - 1]);
+  } else if (p.error_line != 0) {
+    line = p.error_line;
+    problem = p.error;
+  }
+  if (line != 0)
+    throw ValueError("cannot parse settings file " + path + " line " + std::to_string(line) +
+                     ": " + problem);
+
+  for (auto& [_, value] : p.entries) value = std::string(trim(value));
+  return std::move(p.entries);
+}
+
+}  // namespace tovik::settings

@@ -1,0 +1,25 @@
+// Turning the text stored in a cell into what it means: Excel's _xHHHH_ escapes in strings, and
+// numbers as int or float.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "support/base/value.hpp"
+
+namespace tovik::xlsx {
+
+// Excel writes characters XML cannot carry (control characters such as CR) as _xHHHH_, a UTF-16
+// unit in hex, and a literal "_x" sequence as _x005F_x. Decodes those to UTF-8; a lone surrogate
+// becomes U+FFFD.
+std::string decode_escapes(std::string_view text);
+
+// Without XML whitespace (space, tab, CR, LF) at either end.
+std::string_view trim_space(std::string_view s);
+
+// A whole number within int64 range as an int ("3", "3.0", "1E3"), any other finite number as a
+// float. Surrounding whitespace is allowed. Empty when the text is not a number.
+std::optional<Value> parse_number(std::string_view text);
+
+}  // namespace tovik::xlsx

@@ -1,0 +1,181 @@
+#include "support/xlsx/package.hpp"
+
+#include <zip.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support/base/errors.hpp"
+#include "support/xlsx/bad_workbook.hpp"
+#include "support/xlsx/xml_nodes.hpp"
+
+namespace tovik::xlsx {
+namespace {
+
+struct FileCloser {
+  void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+using ZipFile = std::unique_ptr<zip_file_t, FileCloser>;
+
+// "xl/workbook.xml" -> "xl/"
+std::string_view folder_of(std::string_view part) {
+  std::size_t slash = part.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
+}
+
+// The whole file: workbooks are small next to their unpacked parts, and entries then come out of
+// memory instead of a seek and read per part.
+std::string read_file(const std::filesystem::path& path) {
+  auto fail = [&](int error) {
+    return OSError("cannot read xlsx workbook " + path.string() + ": " + std::strerror(error));
+  };
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) throw fail(errno);
+  std::string bytes;
+  char chunk[1 << 16];
+  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) bytes.append(chunk, n);
+  if (std::ferror(file.get())) throw fail(errno);
+  return bytes;
+}
+
+}  // namespace
+
+Package::Package(const std::filesystem::path& path) : bytes_(read_file(path)) {
+  // libzip would take no bytes for an empty archive.
+  if (bytes_.empty()) throw BadWorkbook("the file is empty");
+  zip_error_t error;
+  zip_error_init(&error);
+  if (zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error)) {
+    zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (!zip_) zip_source_free(source);
+  }
+  const std::string message = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  // The bytes are all in memory, so whatever went wrong is in them.
+  if (!zip_) throw BadWorkbook(message);
+}
+
+Package::~Package() {
+  if (zip_) zip_discard(zip_);
+}
+
+std::optional<std::uint64_t> Package::locate(std::string_view part) const {
+  std::string name(part);
+  zip_int64_t index = zip_name_locate(zip_, name.c_str(), 0);
+  // Part names are case-insensitive; only some writers keep Excel's spelling.
+  if (index < 0) index = zip_name_locate(zip_, name.c_str(), ZIP_FL_NOCASE);
+  if (index < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(index);
+}
+
+bool Package::contains(std::string_view part) const { return locate(part).has_value(); }
+
+std::unique_ptr<XmlPart> Package::parse_if_present(std::string_view part) const {
+  auto index = locate(part);
+  if (!index) return nullptr;
+  auto fail = [&](const std::string& why) { return BadWorkbook(std::string(part) + ": " + why); };
+
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(zip_, *index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+    throw fail(std::string("cannot read: ") + zip_strerror(zip_));
+  if (st.size > kMaxPartSize)
+    throw fail("too large to read (" + std::to_string(st.size) + " bytes uncompressed, limit " +
+               std::to_string(kMaxPartSize) + ")");
+  ZipFile file(zip_fopen_index(zip_, *index, 0));
+  if (!file) throw fail(std::string("cannot read: ") + zip_strerror(zip_));
+
+  auto result = std::make_unique<XmlPart>();
+  result->name = std::string(part);
+  const std::size_t size = static_cast<std::size_t>(st.size);
+  result->text = std::make_unique_for_overwrite<char[]>(size + 1);
+  std::size_t got = 0;
+  // One byte more than announced: a longer entry is corrupt, and reaching the end makes libzip
+  // check the CRC.
+  while (got <= size) {
+    zip_int64_t n = zip_fread(file.get(), result->text.get() + got, size + 1 - got);
+    if (n < 0) throw fail(std::string("cannot read: ") + zip_file_strerror(file.get()));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got != size)
+    throw fail("cannot read: entry holds " + std::string(got > size ? "more" : "less") +
+               " data than its header says");
+
+  auto parsed = result->doc.load_buffer_inplace(result->text.get(), size,
+                                                pugi::parse_default | pugi::parse_ws_pcdata_single);
+  if (!parsed)
+    throw fail("malformed XML at byte " + std::to_string(parsed.offset) + ": " +
+               parsed.description());
+  return result;
+}
+
+std::unique_ptr<XmlPart> Package::parse(std::string_view part) const {
+  auto result = parse_if_present(part);
+  if (!result) throw BadWorkbook(std::string(part) + " missing");
+  return result;
+}
+
+std::vector<Relationship> Package::relationships(std::string_view part) const {
+  std::string rels_part = std::string(folder_of(part)) + "_rels/" +
+                          std::string(part.substr(folder_of(part).size())) + ".rels";
+  std::vector<Relationship> out;
+  auto rels = parse_if_present(rels_part);
+  if (!rels) return out;
+  for (pugi::xml_node node = rels->root().first_child(); node; node = node.next_sibling()) {
+    if (!is(node, "Relationship")) continue;
+    Relationship rel;
+    rel.id = attribute(node, "Id").value();
+    rel.type = attribute(node, "Type").value();
+    rel.external = std::string_view(attribute(node, "TargetMode").value()) == "External";
+    rel.target = rel.external ? std::string(attribute(node, "Target").value())
+                              : resolve_target(part, attribute(node, "Target").value());
+    out.push_back(std::move(rel));
+  }
+  return out;
+}
+
+std::string Package::workbook_part() const {
+  for (const Relationship& rel : relationships(""))
+    if (has_type(rel, "officeDocument") && !rel.external && contains(rel.target)) return rel.target;
+  return "xl/workbook.xml";
+}
+
+std::string resolve_target(std::string_view source_part, std::string_view target) {
+  std::string path(target);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  if (!path.empty() && path.front() == '/')
+    path.erase(0, 1);
+  else
+    path.insert(0, folder_of(source_part));
+
+  std::vector<std::string_view> segments;
+  std::string_view rest(path);
+  while (!rest.empty()) {
+    std::size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (segment.empty() || segment == ".") continue;
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      continue;
+    }
+    segments.push_back(segment);
+  }
+  std::string out;
+  for (std::string_view segment : segments) {
+    if (!out.empty()) out += '/';
+    out += segment;
+  }
+  return out;
+}
+
+bool has_type(const Relationship& rel, std::string_view kind) {
+  std::string_view type(rel.type);
+  return type.size() > kind.size() && type.ends_with(kind) &&
+         type[type.size() - kind.size() - 1] == '/';
+}
+
+}  // namespace tovik::xlsx

@@ -1,0 +1,76 @@
+// The zip container of a workbook: its parts by name, parsed as XML, and the relationships that
+// lead from one part to another.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+struct zip;
+
+namespace tovik::xlsx {
+
+// A parsed part. The document points into text, so they live together.
+struct XmlPart {
+  std::string name;
+  std::unique_ptr<char[]> text;
+  pugi::xml_document doc;
+
+  pugi::xml_node root() const { return doc.document_element(); }
+};
+
+struct Relationship {
+  std::string id;
+  std::string type;    // the full type URI
+  std::string target;  // part name within the package, e.g. "xl/worksheets/sheet1.xml"
+  bool external = false;
+};
+
+// Parts larger than this, uncompressed, are refused rather than read into memory.
+inline constexpr std::size_t kMaxPartSize = std::size_t{256} << 20;
+
+class Package {
+ public:
+  // Reads the whole file. OSError when it cannot be opened or read; BadWorkbook when it is no zip
+  // archive.
+  explicit Package(const std::filesystem::path& path);
+  ~Package();
+  Package(const Package&) = delete;
+  Package& operator=(const Package&) = delete;
+
+  bool contains(std::string_view part) const;
+  // BadWorkbook "<part> missing" when absent, or naming the part when it cannot be read or parsed.
+  std::unique_ptr<XmlPart> parse(std::string_view part) const;
+  // Null when the part is absent.
+  std::unique_ptr<XmlPart> parse_if_present(std::string_view part) const;
+
+  // The relationships going out of a part ("" for the package itself); none when it has no
+  // relationship part.
+  std::vector<Relationship> relationships(std::string_view part) const;
+
+  // The main workbook part, as the package relationships name it, else xl/workbook.xml.
+  std::string workbook_part() const;
+
+ private:
+  std::optional<std::uint64_t> locate(std::string_view part) const;
+
+  std::string bytes_;  // the file; the archive reads from it
+  zip* zip_ = nullptr;
+};
+
+// The part a relationship target points to: relative to the source part's folder, or from the
+// package root when it starts with "/".
+std::string resolve_target(std::string_view source_part, std::string_view target);
+
+// Whether a relationship type URI ends in the given kind, e.g. "worksheet" (transitional and
+// strict files use different URI prefixes).
+bool has_type(const Relationship& rel, std::string_view kind);
+
+}  // namespace tovik::xlsx
