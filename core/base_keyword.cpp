@@ -30,12 +30,12 @@ const char* const kAssertDoc = R"(
 }  // namespace
 
 Value KeywordCall::operator()(const List& args, const Dict& kwargs) const {
-  if (!logged_) return spec_->invoke(*self_, args, kwargs);
+  if (!logged_) return entry_->invoke(*self_, args, kwargs);
   if (!kwargs.empty())
-    throw TypeError("关键字 " + spec_->name + " 只接受位置参数，不接受命名参数 " + repr(Value(kwargs)));
+    throw TypeError("关键字 " + entry_->name + " 只接受位置参数，不接受命名参数 " + repr(Value(kwargs)));
   const auto& logger = log::lexa_utils();
-  logger->info("正在执行关键字: 【{}】{}", spec_->name, repr(Value::tuple(args)));
-  Value result = spec_->invoke(*self_, args);
+  logger->info("正在执行关键字: 【{}】{}", entry_->name, repr(Value::tuple(args)));
+  Value result = entry_->invoke(*self_, args);
   logger->info("关键字执行完毕 ");
   return result;
 }
@@ -78,7 +78,7 @@ KeywordCall BaseKeyWord::member(std::string_view name) {
   const KeywordClass& cls = klass();
   // A real member: the keyword method itself, without the dispatch log lines.
   if (name.substr(0, kMethodPrefix.size()) == kMethodPrefix) {
-    if (const KeywordSpec* spec = cls.find(name.substr(kMethodPrefix.size()))) return KeywordCall(this, spec, false);
+    if (const KeywordEntry* entry = cls.find(name.substr(kMethodPrefix.size()))) return KeywordCall(this, entry, false);
   }
   const auto keyword = dispatch_name(name);
   if (!keyword) throw AttributeError("不存在的关键字成员：" + std::string(name));

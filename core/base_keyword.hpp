@@ -21,14 +21,14 @@ class BaseKeyWord;
 // What dispatch hands out: a keyword bound to its object. Called with positional arguments.
 class KeywordCall {
  public:
-  KeywordCall(BaseKeyWord* self, const KeywordSpec* spec, bool logged) : self_(self), spec_(spec), logged_(logged) {}
+  KeywordCall(BaseKeyWord* self, const KeywordEntry* entry, bool logged) : self_(self), entry_(entry), logged_(logged) {}
   // The dispatch form (logged) takes positional arguments only: named ones are a TypeError.
   Value operator()(const List& args = {}, const Dict& kwargs = {}) const;
-  const KeywordSpec& spec() const { return *spec_; }
+  const KeywordEntry& entry() const { return *entry_; }
 
  private:
   BaseKeyWord* self_;
-  const KeywordSpec* spec_;
+  const KeywordEntry* entry_;
   bool logged_;
 };
 

@@ -89,7 +89,7 @@ double Args::number(std::string_view name) const { return (*this)[name].as_float
 std::int64_t Args::integer(std::string_view name) const { return (*this)[name].as_int(); }
 bool Args::flag(std::string_view name) const { return (*this)[name].truthy(); }
 
-Args KeywordSpec::bind(const List& args, const Dict& kwargs) const {
+Args KeywordEntry::bind(const List& args, const Dict& kwargs) const {
   std::vector<Value> values;
   values.reserve(params.size());
   for (std::size_t i = 0; i < params.size(); ++i) {
@@ -110,7 +110,7 @@ Args KeywordSpec::bind(const List& args, const Dict& kwargs) const {
   return Args(&params, std::move(values));
 }
 
-Value KeywordSpec::invoke(BaseKeyWord& self, const List& args, const Dict& kwargs) const {
+Value KeywordEntry::invoke(BaseKeyWord& self, const List& args, const Dict& kwargs) const {
   Args bound = bind(args, kwargs);
   if (step.empty()) return method(self, bound);
   std::vector<allure::Parameter> step_params;
@@ -120,14 +120,14 @@ Value KeywordSpec::invoke(BaseKeyWord& self, const List& args, const Dict& kwarg
   return allure::step(step, std::move(step_params), [&] { return method(self, bound); });
 }
 
-KeywordClass::KeywordClass(std::string name, std::vector<const KeywordClass*> bases, std::vector<KeywordSpec> own)
+KeywordClass::KeywordClass(std::string name, std::vector<const KeywordClass*> bases, std::vector<KeywordEntry> own)
     : name_(std::move(name)), bases_(std::move(bases)), own_(std::move(own)) {}
 
-const KeywordSpec* KeywordClass::find(std::string_view keyword) const {
-  for (const auto& spec : own_)
-    if (spec.name == keyword) return &spec;
+const KeywordEntry* KeywordClass::find(std::string_view keyword) const {
+  for (const auto& entry : own_)
+    if (entry.name == keyword) return &entry;
   for (const KeywordClass* base : bases_)
-    if (const KeywordSpec* spec = base->find(keyword)) return spec;
+    if (const KeywordEntry* entry = base->find(keyword)) return entry;
   return nullptr;
 }
 
@@ -138,7 +138,7 @@ const std::vector<std::string>& KeywordClass::all_keyword() const {
     while (!todo.empty()) {
       const KeywordClass* c = todo.back();
       todo.pop_back();
-      for (const auto& spec : c->own_) names.push_back(spec.name);
+      for (const auto& entry : c->own_) names.push_back(entry.name);
       todo.insert(todo.end(), c->bases_.begin(), c->bases_.end());
     }
     // Byte order of UTF-8 is code point order, so this sorts by character code.
@@ -169,12 +169,12 @@ void KeywordClass::print_key_doc(std::ostream& out) const {
   out << "关键字及其参数\n";
   out << "====================\n";
   for (const auto& name : all_keyword()) {
-    const KeywordSpec* spec = find(name);
-    if (!spec || !spec->doc) {
+    const KeywordEntry* entry = find(name);
+    if (!entry || !entry->doc) {
       out << "读取关键字文档出错： " << name << "\n";
       continue;
     }
-    out << strip(spec->doc) << "\n";
+    out << strip(entry->doc) << "\n";
     out << "--------------------\n";
   }
   out.flush();

@@ -64,7 +64,7 @@ class Args {
   std::vector<Value> values_;
 };
 
-struct KeywordSpec {
+struct KeywordEntry {
   std::string name;
   // Null when the keyword has no documentation text.
   const char* doc = nullptr;
@@ -82,30 +82,30 @@ struct KeywordSpec {
 
 // Builds one entry from a member function of the keyword class.
 template <class Cls>
-KeywordSpec keyword(std::string name, Value (Cls::*method)(const Args&), const char* doc, std::string step,
+KeywordEntry keyword(std::string name, Value (Cls::*method)(const Args&), const char* doc, std::string step,
                     std::vector<Param> params) {
-  KeywordSpec spec;
-  spec.name = std::move(name);
-  spec.doc = doc;
-  spec.step = std::move(step);
-  spec.params = std::move(params);
-  spec.method = [method](BaseKeyWord& self, const Args& a) -> Value {
+  KeywordEntry entry;
+  entry.name = std::move(name);
+  entry.doc = doc;
+  entry.step = std::move(step);
+  entry.params = std::move(params);
+  entry.method = [method](BaseKeyWord& self, const Args& a) -> Value {
     // Keyword classes share one virtual BaseKeyWord, so the way down is a dynamic cast.
     return (dynamic_cast<Cls&>(self).*method)(a);
   };
-  return spec;
+  return entry;
 }
 
 // The keywords of one keyword class: its own entries and, in lookup order, its bases.
 class KeywordClass {
  public:
-  KeywordClass(std::string name, std::vector<const KeywordClass*> bases, std::vector<KeywordSpec> own);
+  KeywordClass(std::string name, std::vector<const KeywordClass*> bases, std::vector<KeywordEntry> own);
 
   const std::string& name() const { return name_; }
   const std::vector<const KeywordClass*>& bases() const { return bases_; }
 
   // The entry for a keyword name, searching this class first, then its bases in order.
-  const KeywordSpec* find(std::string_view keyword) const;
+  const KeywordEntry* find(std::string_view keyword) const;
   // Every keyword name, inherited ones included, ascending by character code. Computed once per
   // class, on first request, then kept.
   const std::vector<std::string>& all_keyword() const;
@@ -116,7 +116,7 @@ class KeywordClass {
  private:
   std::string name_;
   std::vector<const KeywordClass*> bases_;
-  std::vector<KeywordSpec> own_;
+  std::vector<KeywordEntry> own_;
   mutable std::once_flag list_once_;
   mutable std::vector<std::string> all_;
 };

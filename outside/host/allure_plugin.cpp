@@ -30,9 +30,9 @@ std::string thread_name() {
 }  // namespace
 
 void AllurePlugin::add_options(OptionParser& p) {
-  p.add({{"--alluredir"}, "allure_report_dir", OptionSpec::Action::Store, Value(), "DIR",
-         "generate allure report raw results in the specified directory"});
-  p.add({{"--clean-alluredir"}, "clean_alluredir", OptionSpec::Action::StoreTrue, Value(false), "",
+  p.add({{"--alluredir"}, "allure_report_dir", OptionDecl::Action::Store, Value(), "DIR",
+         "generate allure report raw results in the given directory"});
+  p.add({{"--clean-alluredir"}, "clean_alluredir", OptionDecl::Action::StoreTrue, Value(false), "",
          "clean the allure results directory before the run"});
 }
 

@@ -56,7 +56,7 @@ std::string JunitPlugin::escape(const std::string& text) {
 }
 
 void JunitPlugin::add_options(OptionParser& p) {
-  p.add({{"--junitxml", "--junit-xml"}, "xmlpath", OptionSpec::Action::Store, Value(""), "PATH",
+  p.add({{"--junitxml", "--junit-xml"}, "xmlpath", OptionDecl::Action::Store, Value(""), "PATH",
          "create junit-xml style report file at given path"});
 }
 

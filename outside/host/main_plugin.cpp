@@ -11,8 +11,8 @@ namespace tovik::host {
 namespace fs = std::filesystem;
 
 void MainPlugin::add_options(OptionParser& p) {
-  using A = OptionSpec::Action;
-  using T = OptionSpec::Type;
+  using A = OptionDecl::Action;
+  using T = OptionDecl::Type;
   p.add({{"-h", "--help"}, "help", A::StoreTrue, Value(false), "", "show this help message and exit"});
   p.add({{"-k"}, "keyword", A::Store, Value(""), "EXPRESSION",
          "only run cases whose name or tags match the expression (and / or / not, substrings of names)"});

@@ -4,13 +4,13 @@
 
 namespace tovik::host {
 
-void OptionParser::add(OptionSpec spec) {
-  for (const auto& flag : spec.flags)
+void OptionParser::add(OptionDecl entry) {
+  for (const auto& flag : entry.flags)
     if (find(flag)) throw UsageError("option " + flag + " is declared twice");
-  options_.push_back(std::move(spec));
+  options_.push_back(std::move(entry));
 }
 
-const OptionSpec* OptionParser::find(std::string_view flag) const {
+const OptionDecl* OptionParser::find(std::string_view flag) const {
   for (const auto& o : options_)
     for (const auto& f : o.flags)
       if (f == flag) return &o;
@@ -19,8 +19,8 @@ const OptionSpec* OptionParser::find(std::string_view flag) const {
 
 namespace {
 
-Value convert(const OptionSpec& o, const std::string& flag, const std::string& text) {
-  if (o.type == OptionSpec::Type::Text) return Value(text);
+Value convert(const OptionDecl& o, const std::string& flag, const std::string& text) {
+  if (o.type == OptionDecl::Type::Text) return Value(text);
   long long n = 0;
   const auto res = std::from_chars(text.data(), text.data() + text.size(), n);
   if (res.ec != std::errc() || res.ptr != text.data() + text.size())
@@ -28,17 +28,17 @@ Value convert(const OptionSpec& o, const std::string& flag, const std::string& t
   return Value(n);
 }
 
-void store(Dict& values, const OptionSpec& o, const std::string& flag, const std::string* text) {
+void store(Dict& values, const OptionDecl& o, const std::string& flag, const std::string* text) {
   switch (o.action) {
-    case OptionSpec::Action::Store: values.set(o.dest, convert(o, flag, *text)); break;
-    case OptionSpec::Action::Append: {
+    case OptionDecl::Action::Store: values.set(o.dest, convert(o, flag, *text)); break;
+    case OptionDecl::Action::Append: {
       Value& v = values[o.dest];
       if (!v.is_list()) v = Value(List{});
       v.as_list().push_back(convert(o, flag, *text));
       break;
     }
-    case OptionSpec::Action::StoreTrue: values.set(o.dest, Value(true)); break;
-    case OptionSpec::Action::Count: {
+    case OptionDecl::Action::StoreTrue: values.set(o.dest, Value(true)); break;
+    case OptionDecl::Action::Count: {
       Value& v = values[o.dest];
       v = Value(static_cast<long long>(v.is_int() ? v.as_int() + 1 : 1));
       break;
@@ -46,8 +46,8 @@ void store(Dict& values, const OptionSpec& o, const std::string& flag, const std
   }
 }
 
-bool takes_value(const OptionSpec& o) {
-  return o.action == OptionSpec::Action::Store || o.action == OptionSpec::Action::Append;
+bool takes_value(const OptionDecl& o) {
+  return o.action == OptionDecl::Action::Store || o.action == OptionDecl::Action::Append;
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
     if (arg[1] == '-') {  // --long or --long=value
       const auto eq = arg.find('=');
       const std::string flag = arg.substr(0, eq);
-      const OptionSpec* o = find(flag);
+      const OptionDecl* o = find(flag);
       if (!o) throw UsageError("unrecognized arguments: " + arg);
       if (!takes_value(*o)) {
         if (eq != std::string::npos) throw UsageError("argument " + flag + ": ignored explicit argument '" + arg.substr(eq + 1) + "'");
@@ -87,7 +87,7 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
     // short flags, possibly combined: -vx, -k expr, -kexpr
     for (std::size_t j = 1; j < arg.size(); ++j) {
       const std::string flag = std::string("-") + arg[j];
-      const OptionSpec* o = find(flag);
+      const OptionDecl* o = find(flag);
       if (!o) throw UsageError("unrecognized arguments: " + arg);
       if (!takes_value(*o)) {
         store(out.values, *o, flag, nullptr);

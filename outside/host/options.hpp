@@ -19,7 +19,7 @@ class UsageError : public Error {
   const char* kind() const noexcept override { return "UsageError"; }
 };
 
-struct OptionSpec {
+struct OptionDecl {
   std::vector<std::string> flags;  // "-k", "--maxfail"
   std::string dest;                // getoption() name
   enum class Action { Store, StoreTrue, Count, Append } action = Action::Store;
@@ -31,8 +31,8 @@ struct OptionSpec {
 
 class OptionParser {
  public:
-  void add(OptionSpec spec);
-  const std::vector<OptionSpec>& options() const { return options_; }
+  void add(OptionDecl entry);
+  const std::vector<OptionDecl>& options() const { return options_; }
 
   struct Parsed {
     Dict values;                     // dest -> value (defaults for options not given)
@@ -45,8 +45,8 @@ class OptionParser {
   std::string help() const;
 
  private:
-  const OptionSpec* find(std::string_view flag) const;
-  std::vector<OptionSpec> options_;
+  const OptionDecl* find(std::string_view flag) const;
+  std::vector<OptionDecl> options_;
 };
 
 }  // namespace tovik::host

@@ -8,12 +8,12 @@ namespace tovik::host {
 
 namespace {
 OptionParser parser() {
-  using A = OptionSpec::Action;
+  using A = OptionDecl::Action;
   OptionParser p;
   p.add({{"-k"}, "keyword", A::Store, Value(""), "EXPR", ""});
   p.add({{"-x", "--exitfirst"}, "exitfirst", A::StoreTrue, Value(false), "", ""});
   p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", ""});
-  p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "", OptionSpec::Type::Integer});
+  p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "", OptionDecl::Type::Integer});
   p.add({{"-o"}, "override_ini", A::Append, Value(), "", ""});
   return p;
 }

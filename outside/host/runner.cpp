@@ -91,7 +91,7 @@ spdlog::level::level_enum parse_level(const std::string& text, const std::string
   throw UsageError(what + ": unknown log level '" + text + "'");
 }
 
-constexpr const char* kLogPattern = "%^%-8l%$ %n:%v";
+constexpr const char* kLogPattern = "%^%L%$ %n:%v";
 
 // Where log lines go during a run: the per-case capture, a log file, the live terminal.
 class LogSetup {
@@ -103,7 +103,7 @@ class LogSetup {
     std::vector<spdlog::sink_ptr> sinks;
     capture_ = std::make_shared<log::CaptureSink>();
     capture_->set_level(base);
-    capture_->set_pattern("%-8l %n:%v");
+    capture_->set_formatter(log::make_formatter("%L %n:%v"));
     sinks.push_back(capture_);
 
     const std::string file = option_or_ini(c, "log_file", "log_file", "");
@@ -112,7 +112,7 @@ class LogSetup {
       try {
         auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file, true);
         sink->set_level(lvl);
-        sink->set_pattern("%Y-%m-%d %H:%M:%S.%e %-8l %n:%v");
+        sink->set_formatter(log::make_formatter("%Y-%m-%d %H:%M:%S.%e %L %n:%v"));
         sinks.push_back(sink);
         lowest = std::min(lowest, lvl);
       } catch (const spdlog::spdlog_ex& e) {
@@ -126,7 +126,7 @@ class LogSetup {
       const auto lvl = parse_level(option_or_ini(c, "log_cli_level", "log_cli_level", level), "log_cli_level");
       auto sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
       sink->set_level(lvl);
-      sink->set_pattern(kLogPattern);
+      sink->set_formatter(log::make_formatter(kLogPattern));
       sinks.push_back(sink);
       lowest = std::min(lowest, lvl);
     }

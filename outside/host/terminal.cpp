@@ -161,11 +161,8 @@ void TerminalReporter::on_case_finish(const CaseReport& r) {
   }
   out_.flush();
 
-  if (r.outcome == Outcome::Skipped) {
-    short_summary_.push_back("SKIPPED " + r.test->nodeid + ": " + r.message);
-    return;
-  }
-  if (r.outcome == Outcome::Passed) return;
+  // as pytest's default report: failures and errors only
+  if (r.outcome == Outcome::Passed || r.outcome == Outcome::Skipped) return;
   Failure f;
   f.nodeid = r.test->nodeid;
   f.outcome = r.outcome;

@@ -61,7 +61,7 @@ std::optional<bool> to_boolean(std::string_view s) {
 
 }  // namespace
 
-Section::Section(std::string name, std::vector<KeySpec> keys)
+Section::Section(std::string name, std::vector<KeyDecl> keys)
     : name_(std::move(name)), declared_(std::move(keys)) {}
 
 void Section::reload_settings() {
@@ -72,8 +72,8 @@ void Section::reload_settings() {
 void Section::load() const {
   std::vector<Entry> fresh;
   fresh.reserve(declared_.size());
-  for (const auto& spec : declared_)
-    fresh.push_back({spec.name, spec.kind, spec.default_value, "default"});
+  for (const auto& entry : declared_)
+    fresh.push_back({entry.name, entry.kind, entry.default_value, "default"});
 
   std::exception_ptr failure;
   std::error_code ec;

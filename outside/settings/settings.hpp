@@ -17,7 +17,7 @@ namespace tovik::settings {
 // What a declared key holds; value() converts to it.
 enum class Kind { Text, Integer, Number, Boolean };
 
-struct KeySpec {
+struct KeyDecl {
   std::string name;
   Kind kind;
   std::string default_value;
@@ -26,7 +26,7 @@ struct KeySpec {
 class Section {
  public:
   // keys: the declared keys with their defaults, in the order keys() lists them.
-  Section(std::string name, std::vector<KeySpec> keys);
+  Section(std::string name, std::vector<KeyDecl> keys);
   Section(const Section&) = delete;
   Section& operator=(const Section&) = delete;
 
@@ -73,7 +73,7 @@ class Section {
   [[noreturn]] void bad_value(const Entry& e, std::string_view what) const;
 
   std::string name_;
-  std::vector<KeySpec> declared_;
+  std::vector<KeyDecl> declared_;
   mutable std::mutex mutex_;
   mutable bool loaded_ = false;
   mutable std::vector<Entry> entries_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/dist_sink.h>
 
 namespace tovik::log {
@@ -21,7 +22,23 @@ Hub& hub() {
   return *h;
 }
 
+class UpperLevel : public spdlog::custom_flag_formatter {
+ public:
+  void format(const spdlog::details::log_msg& msg, const std::tm&, spdlog::memory_buf_t& dest) override {
+    static const char* names[] = {"TRACE   ", "DEBUG   ", "INFO    ", "WARNING ", "ERROR   ", "CRITICAL", "OFF     "};
+    const char* n = names[static_cast<int>(msg.level)];
+    dest.append(n, n + 8);
+  }
+  std::unique_ptr<custom_flag_formatter> clone() const override { return std::make_unique<UpperLevel>(); }
+};
+
 }  // namespace
+
+std::unique_ptr<spdlog::formatter> make_formatter(const std::string& pattern) {
+  auto f = std::make_unique<spdlog::pattern_formatter>();
+  f->add_flag<UpperLevel>('L').set_pattern(pattern);
+  return f;
+}
 
 std::shared_ptr<spdlog::logger> get(const std::string& name) {
   Hub& h = hub();

@@ -30,6 +30,10 @@ void remove_sink(const spdlog::sink_ptr& sink);
 // Lowest level that loggers pass on to the sinks.
 void set_level(spdlog::level::level_enum level);
 
+// A formatter for pattern that also knows %L as the level in upper case, padded to eight
+// columns ("INFO    ", "WARNING "), as test runners print it.
+std::unique_ptr<spdlog::formatter> make_formatter(const std::string& pattern);
+
 // One recorded line.
 struct Record {
   std::string logger;

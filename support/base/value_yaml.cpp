@@ -68,7 +68,7 @@ Value from_yaml(const YAML::Node& node) {
     case YAML::NodeType::Undefined:
     case YAML::NodeType::Null: return Value();
     case YAML::NodeType::Scalar:
-      // "!" marks a quoted scalar (or an explicit non-specific tag): always a text.
+      // "!" marks a quoted scalar (or an explicit "!" tag): always a text.
       if (node.Tag() == "!" || node.Tag() == "tag:yaml.org,2002:str") return Value(node.Scalar());
       return resolve_plain_scalar(node.Scalar());
     case YAML::NodeType::Sequence: {
