@@ -9,6 +9,7 @@
 
 #include "cli/commands.hpp"
 #include "outside/host/runner.hpp"
+#include "outside/settings/ini_reader.hpp"
 #include "outside/settings/settings.hpp"
 #include "support/base/errors.hpp"
 
@@ -111,6 +112,27 @@ TEST_F(RunConfigTest, MainWithRunsInTheSuiteDirectoryAndComesBack) {
   host::main_with() = [](const fs::path&, const std::vector<std::string>&, const std::vector<host::Plugin*>&) { return 42; };
   install_main_with();
   EXPECT_EQ(host::main_with()(dir_, {}, {}), 42);
+}
+
+TEST_F(RunConfigTest, TemplateCarriesEveryKeyWithTheBuiltInDefault) {
+  // no pytest.ini here: the sections hold their built-in defaults
+  for (settings::Section* section : {&settings::tovik(), &settings::tovik_api(), &settings::tovik_ui()}) {
+    section->reload_settings();
+    const auto entries = settings::read_ini_section(TOVIK_SOURCE_DIR "/file/pytest.ini.txt", section->name());
+    std::vector<std::string> template_keys;
+    for (const auto& [key, value] : entries) {
+      template_keys.push_back(key);
+      if (::getenv(section->env_name(key).c_str())) continue;
+      EXPECT_EQ(value, section->text(key)) << section->name() << "." << key;
+    }
+    EXPECT_EQ(template_keys, section->keys()) << section->name();
+  }
+  // and [pytest] turns on the allure results
+  const auto pytest = settings::read_ini_section(TOVIK_SOURCE_DIR "/file/pytest.ini.txt", "pytest");
+  bool alluredir = false;
+  for (const auto& [key, value] : pytest)
+    if (key == "addopts") alluredir = value.find("--alluredir") != std::string::npos;
+  EXPECT_TRUE(alluredir);
 }
 
 }  // namespace tovik::cli
