@@ -10,14 +10,19 @@
 int main(int argc, char** argv) {
   CLI::App app{"tovik: 关键字驱动的自动化测试框架"};
   app.set_version_flag("--version", std::string("tovik ") + tovik::kTovikVersion);
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
 
   auto* run = app.add_subcommand("run", "启动框架 执行用例，可传递pytest参数拉控制执行");
   // everything after "run" belongs to the runner, options included
   run->prefix_command();
   run->allow_extras();
+  run->set_help_flag();  // "tovik run -h" shows the runner's options
 
   CLI11_PARSE(app, argc, argv);
+  if (app.get_subcommands().empty()) {
+    std::cout << app.help();
+    return 4;
+  }
 
   try {
     if (run->parsed()) return tovik::cli::run(run->remaining());

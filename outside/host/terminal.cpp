@@ -119,7 +119,7 @@ std::string TerminalReporter::percent() const {
 }
 
 void TerminalReporter::end_file_line() {
-  if (current_file_.empty() || verbosity_ != 0) return;
+  if (current_file_.empty() || verbosity_ > 0 || verbosity_ < -1) return;
   const std::string pct = percent();
   const std::size_t pad = line_len_ + pct.size() < width_ ? width_ - line_len_ - pct.size() : 1;
   out_ << std::string(pad, ' ') << pct << "\n";
@@ -140,6 +140,8 @@ void TerminalReporter::on_case_start(const TestCase& tc) {
     out_ << tc.file << " ";
     line_len_ = display_width(tc.file) + 1;
     out_.flush();
+  } else if (verbosity_ == -1 && current_file_.empty()) {
+    current_file_ = " ";  // -q: one line of marks for the whole run, without file names
   }
 }
 
@@ -153,7 +155,7 @@ void TerminalReporter::on_case_finish(const CaseReport& r) {
     if (color_) out_ << color << word << kReset;
     else out_ << word;
     out_ << " " << percent() << "\n";
-  } else if (verbosity_ == 0) {
+  } else if (verbosity_ >= -1) {
     const char mark = r.outcome == Outcome::Passed ? '.' : r.outcome == Outcome::Failed ? 'F' : r.outcome == Outcome::Error ? 'E' : 's';
     if (color_) out_ << color << mark << kReset;
     else out_ << mark;
