@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/base/value.hpp"
+#include "support/base/value_json.hpp"
 
 namespace tovik::webdriver {
 
@@ -67,11 +68,17 @@ class Driver : public Object {
   // The open alert; WebDriverException when none is open.
   virtual std::shared_ptr<Alert> switch_to_alert() = 0;
 
+  // W3C "Perform Actions" with the payload {"actions": [...]}, and "Release Actions".
+  virtual void perform_actions(const Json& payload) = 0;
+  virtual void release_actions() = 0;
+
   // Returns when the user leaves interactive debugging.
   virtual void debugger() = 0;
   // App drivers only.
   virtual std::string current_package() = 0;
   virtual void start_activity(const std::string& app_package, const std::string& app_activity) = 0;
+  virtual std::vector<std::string> contexts() = 0;
+  virtual std::string current_context() = 0;
 
   // Ends the session and whatever driver process belongs to it.
   virtual void quit() = 0;

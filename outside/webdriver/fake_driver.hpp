@@ -80,9 +80,14 @@ class FakeDriver : public Driver {
   void switch_to_default_content() override { calls.push_back("default_content"); }
   void switch_to_context(const std::string& name) override { calls.push_back("context:" + name); }
   std::shared_ptr<Alert> switch_to_alert() override { throw WebDriverException("no such alert"); }
+  void perform_actions(const Json& payload) override { performed.push_back(payload); }
+  void release_actions() override { calls.push_back("release_actions"); }
+  std::vector<Json> performed;
   void debugger() override { calls.push_back("debugger"); }
   std::string current_package() override { return {}; }
   void start_activity(const std::string& p, const std::string& a) override { calls.push_back("activity:" + p + "/" + a); }
+  std::vector<std::string> contexts() override { return {"NATIVE_APP"}; }
+  std::string current_context() override { return "NATIVE_APP"; }
   void quit() override { calls.push_back("quit"); }
 };
 
