@@ -59,6 +59,12 @@ class BaseKeyWord {
   // Stores a value in the variable store (not written to disk here).
   void set_vars(const std::string& var_name, Value value);
 
+  // Waits until the locator finds its element (below _activate_ele for values starting "./"),
+  // marks it with touch_css in browsers and returns it. Report step "寻找元素".
+  std::shared_ptr<webdriver::Element> find_element(const std::string& locator);
+  // Whether the element can take input. Report step "判断元素是否可以交互".
+  bool can_interactive(const std::shared_ptr<webdriver::Element>& ele);
+
   Value key_set_driver(const Args& a);
   Value key_assert(const Args& a);
 

@@ -29,19 +29,40 @@ class FakeElement : public Element {
   }
   bool is_displayed() override { return displayed; }
   bool is_enabled() override { return enabled; }
-  std::shared_ptr<Element> find_element(const std::string&, const std::string& value) override {
-    throw NoSuchElementException("no such element: " + value);
+  std::shared_ptr<Element> find_element(const std::string& by, const std::string& value) override {
+    calls.push_back("find_element:" + by + ":" + value);
+    auto it = children.find(value);
+    if (it == children.end() || it->second.empty()) throw NoSuchElementException("no such element: " + value);
+    return it->second.front();
   }
-  std::vector<std::shared_ptr<Element>> find_elements(const std::string&, const std::string&) override { return {}; }
+  std::vector<std::shared_ptr<Element>> find_elements(const std::string& by, const std::string& value) override {
+    calls.push_back("find_elements:" + by + ":" + value);
+    auto it = children.find(value);
+    return it == children.end() ? std::vector<std::shared_ptr<Element>>{} : it->second;
+  }
 
   std::string tag = "div";
   Rect box;
   bool displayed = true, enabled = true;
   std::map<std::string, std::string> attributes;
+  std::map<std::string, std::vector<std::shared_ptr<Element>>> children;
   std::vector<std::string> calls;
 
  private:
   std::string id_, text_;
+};
+
+class FakeAlert : public Alert {
+ public:
+  explicit FakeAlert(std::string text) : text_(std::move(text)) {}
+  std::string text() override { return text_; }
+  void send_keys(const std::string& t) override { calls.push_back("send_keys:" + t); }
+  void accept() override { calls.push_back("accept"); }
+  void dismiss() override { calls.push_back("dismiss"); }
+  std::vector<std::string> calls;
+
+ private:
+  std::string text_;
 };
 
 class FakeDriver : public Driver {
@@ -50,7 +71,10 @@ class FakeDriver : public Driver {
   std::vector<std::string> calls;
   std::function<void()> on_maximize;
   // Looked up by value; missing values raise NoSuchElementException.
-  std::map<std::string, std::shared_ptr<Element>> elements;
+  std::map<std::string, std::vector<std::shared_ptr<Element>>> elements;
+  // The arguments of every script run.
+  std::vector<List> script_args;
+  std::function<Value(const std::string&, const List&)> on_script;
 
   Dict capabilities() override { return caps; }
   void maximize_window() override {
@@ -61,25 +85,34 @@ class FakeDriver : public Driver {
   std::string title() override { return "fake"; }
   std::string current_url() override { return "about:blank"; }
   std::string page_source() override { return "<html></html>"; }
-  Value execute_script(const std::string& script, const List&) override {
+  Value execute_script(const std::string& script, const List& args) override {
     calls.push_back("script:" + script);
-    return Value();
+    script_args.push_back(args);
+    return on_script ? on_script(script, args) : Value();
   }
-  std::shared_ptr<Element> find_element(const std::string&, const std::string& value) override {
+  std::shared_ptr<Element> find_element(const std::string& by, const std::string& value) override {
+    calls.push_back("find_element:" + by + ":" + value);
     auto it = elements.find(value);
-    if (it == elements.end()) throw NoSuchElementException("no such element: " + value);
-    return it->second;
+    if (it == elements.end() || it->second.empty()) throw NoSuchElementException("no such element: " + value);
+    return it->second.front();
   }
-  std::vector<std::shared_ptr<Element>> find_elements(const std::string&, const std::string& value) override {
+  std::vector<std::shared_ptr<Element>> find_elements(const std::string& by, const std::string& value) override {
+    calls.push_back("find_elements:" + by + ":" + value);
     auto it = elements.find(value);
-    if (it == elements.end()) return {};
-    return {it->second};
+    return it == elements.end() ? std::vector<std::shared_ptr<Element>>{} : it->second;
   }
   void switch_to_frame(const std::shared_ptr<Element>& f) override { calls.push_back("frame:" + f->id()); }
   void switch_to_parent_frame() override { calls.push_back("parent_frame"); }
   void switch_to_default_content() override { calls.push_back("default_content"); }
   void switch_to_context(const std::string& name) override { calls.push_back("context:" + name); }
-  std::shared_ptr<Alert> switch_to_alert() override { throw WebDriverException("no such alert"); }
+  // The open alert, if any; a count of polls lets tests open it late.
+  std::shared_ptr<Alert> alert;
+  int alert_polls = 0;
+  std::shared_ptr<Alert> switch_to_alert() override {
+    ++alert_polls;
+    if (!alert) throw WebDriverException("no such alert");
+    return alert;
+  }
   void perform_actions(const Json& payload) override { performed.push_back(payload); }
   void release_actions() override { calls.push_back("release_actions"); }
   std::vector<Json> performed;

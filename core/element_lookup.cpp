@@ -1,0 +1,97 @@
+// Element lookup and the interactivity test of BaseKeyWord.
+#include <chrono>
+#include <cstdio>
+
+#include "core/base_keyword.hpp"
+#include "core/locator.hpp"
+#include "outside/allure/step.hpp"
+#include "outside/settings/settings.hpp"
+#include "support/base/errors.hpp"
+#include "support/base/log.hpp"
+#include "support/base/printable.hpp"
+
+namespace tovik {
+
+namespace {
+
+std::string now_stamp() {
+  const double t = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6f", t);
+  return buf;
+}
+
+// A rectangle as the driver reports it: x, y, width, height, whole numbers shown as such.
+Value rect_value(const webdriver::Rect& r) {
+  const auto num = [](double d) {
+    return d == static_cast<double>(static_cast<long long>(d)) ? Value(static_cast<long long>(d)) : Value(d);
+  };
+  return Value(Dict{{"x", num(r.x)}, {"y", num(r.y)}, {"width", num(r.width)}, {"height", num(r.height)}});
+}
+
+bool is_browser(webdriver::Driver& d) { return d.capabilities().contains("browserName"); }
+
+}  // namespace
+
+std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string& locator_str) {
+  return allure::step("寻找元素", {{"locator", repr(Value(locator_str))}}, [&] {
+    const TovikLocator locator(locator_str);
+    const auto& logger = log::lexa_utils();
+    logger->info("正在定位元素: {}", locator.repr());
+    if (!driver || !wait) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
+
+    const std::string message = "元素定位失败：等待超时， tovik_locator=" + locator.repr();
+    std::shared_ptr<webdriver::Element> found;
+    const auto condition = [&](webdriver::Driver&) -> Value {
+      logger->debug("{}, 开始等待...", now_stamp());
+      const bool below = _activate_ele && locator.value().rfind("./", 0) == 0;
+      std::vector<std::shared_ptr<webdriver::Element>> list;
+      if (locator.index() == 0) {
+        list.push_back(below ? _activate_ele->find_element(locator.by(), locator.value())
+                             : driver->find_element(locator.by(), locator.value()));
+      } else {
+        list = below ? _activate_ele->find_elements(locator.by(), locator.value())
+                     : driver->find_elements(locator.by(), locator.value());
+      }
+      logger->debug("{},找到元素...", now_stamp());
+      if (static_cast<std::int64_t>(list.size()) <= locator.index()) {
+        logger->info("元素定位成功，但是数量不足: {} <= {}", list.size(), locator.index());
+        return Value(false);
+      }
+      auto ele = list[static_cast<std::size_t>(locator.index())];
+      if (locator.value().find("android.widget.Toast") != std::string::npos) {
+        logger->info("元素定位成功");
+      } else {
+        logger->info("元素定位成功: 【{}】{}", ele->tag_name(), repr(rect_value(ele->rect())));
+      }
+      found = ele;
+      return Value(std::shared_ptr<Object>(ele));
+    };
+    try {
+      wait->until(condition, message);
+    } catch (const TimeoutException&) {
+      logger->error("{}", message);
+      throw;
+    }
+    if (is_browser(*driver)) {
+      driver->execute_script("arguments[0].setAttribute('style', arguments[1]);",
+                             List{Value(std::shared_ptr<Object>(found)), Value(settings::tovik_ui().text("touch_css"))});
+    }
+    return found;
+  });
+}
+
+bool BaseKeyWord::can_interactive(const std::shared_ptr<webdriver::Element>& ele) {
+  return allure::step("判断元素是否可以交互", {}, [&] {
+    if (!driver) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
+    if (is_browser(*driver)) {
+      const bool displayed = ele->is_displayed();
+      const bool enabled = ele->is_enabled();
+      const auto readonly = ele->get_attribute("readonly");
+      return displayed && enabled && (!readonly || *readonly == "false");
+    }
+    return ele->is_enabled();
+  });
+}
+
+}  // namespace tovik
