@@ -5,7 +5,8 @@
 #
 # Builds nothing: BUILD_DIR must hold bin/tovik and bin/make_workbook. Runs of the two tools
 # alternate, so background load hits both alike; one untimed warm-up run of each comes first
-# (file cache, pytest's .pyc files).
+# (file cache, pytest's .pyc files). Everything, reports included, goes under $TMPDIR (default
+# /tmp); TMPDIR=/dev/shm takes the file system out of the reporters' figures.
 set -euo pipefail
 export LC_ALL=C  # EPOCHREALTIME and awk with a '.' decimal point
 
@@ -56,31 +57,37 @@ reports="$work/reports"
 tovik_cmd() { (cd "$1/tovik" && "$tovik" run "${@:2}"); }
 pytest_cmd() { (cd "$1/pytest" && "$python" -m pytest -q -p no:cacheprovider "${@:2}"); }
 
-# Fresh report directory before each run (outside the timed part), so every run writes the same.
-fresh_reports() { rm -rf "$reports" && mkdir -p "$reports"; }
+# A new report directory for every run, so each writes the same; nothing is deleted between runs,
+# since on ext4 creating files right after deleting many is slower and would blur the figures.
 
-# timed OUTVAR cmd...: runs once, appends the wall time in ms to the array OUTVAR; a failing
-# run stops the benchmark, since its time would mean nothing.
+# timed NAME cmd...: runs once and appends, in ms, the wall time to the array NAME and the CPU
+# time (user, system; the command's processes) to NAME_user and NAME_sys. A failing run stops
+# the benchmark, since its time would mean nothing.
 timed() {
-  local -n out=$1
+  local -n wall=$1 user=$1_user sys=$1_sys
   shift
-  local t0 t1 rc=0
+  local t0 t1 rc=0 u s TIMEFORMAT='%3U %3S'
   t0=$EPOCHREALTIME
-  "$@" >/dev/null 2>"$work/stderr" || rc=$?
+  { time "$@" >/dev/null 2>"$work/stderr"; } 2>"$work/cpu" || rc=$?
   t1=$EPOCHREALTIME
   if [ "$rc" -ne 0 ]; then
     echo "runner_bench: '$*' exited with $rc" >&2
     cat "$work/stderr" >&2
     exit 1
   fi
-  out+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", (b - a) * 1000 }')")
+  read -r u s <"$work/cpu"
+  wall+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", (b - a) * 1000 }')")
+  user+=("$(awk -v x="$u" 'BEGIN { printf "%.0f", x * 1000 }')")
+  sys+=("$(awk -v x="$s" 'BEGIN { printf "%.0f", x * 1000 }')")
 }
 
 median() {
   printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-many_tovik=() many_pytest=() rep_tovik=() rep_pytest=() one_tovik=() one_pytest=() warm=()
+for name in many_tovik many_pytest rep_tovik rep_pytest one_tovik one_pytest warm; do
+  declare -a "$name=()" "${name}_user=()" "${name}_sys=()"
+done
 
 timed warm tovik_cmd "$work/many"
 timed warm pytest_cmd "$work/many"
@@ -90,10 +97,8 @@ timed warm pytest_cmd "$work/one"
 for ((r = 0; r < runs; r++)); do
   timed many_tovik tovik_cmd "$work/many"
   timed many_pytest pytest_cmd "$work/many"
-  fresh_reports
-  timed rep_tovik tovik_cmd "$work/many" --alluredir="$reports/allure" --junitxml="$reports/junit.xml"
-  fresh_reports
-  timed rep_pytest pytest_cmd "$work/many" --junitxml="$reports/junit.xml"
+  timed rep_tovik tovik_cmd "$work/many" --alluredir="$reports/$r/allure" --junitxml="$reports/$r/junit.xml"
+  timed rep_pytest pytest_cmd "$work/many" --junitxml="$reports/$r/pytest-junit.xml"
   timed one_tovik tovik_cmd "$work/one"
   timed one_pytest pytest_cmd "$work/one"
 done
@@ -117,7 +122,15 @@ row "(b) 1 case" "$m_one_t" "$m_one_p" "tovik <= 50 ms" "$(verdict "$m_one_t" 50
 echo "(*) tovik: --alluredir and --junitxml; pytest: --junitxml (it has no allure writer here)."
 awk -v a="$m_rep_t" -v b="$m_many_t" \
   'BEGIN { printf "reporters add %.1f ms to the 500-case tovik run (%.0f%%)\n", a - b, (a - b) / b * 100 }'
-echo "all runs (ms):"
+cpu() {  # label name: median user and system CPU time of the runs in NAME
+  local -n u=${2}_user s=${2}_sys
+  printf '  %-34s user %5s ms, system %5s ms\n' "$1" "$(median "${u[@]}")" "$(median "${s[@]}")"
+}
+echo "CPU time of tovik (medians; system time is the kernel, e.g. creating the report files):"
+cpu "(a) 500 cases" many_tovik
+cpu "(a) 500 cases + reporters" rep_tovik
+cpu "(b) 1 case" one_tovik
+echo "all runs, wall time (ms):"
 echo "  (a) tovik:           ${many_tovik[*]}"
 echo "  (a) pytest:          ${many_pytest[*]}"
 echo "  (a) tovik+reporters: ${rep_tovik[*]}"
