@@ -1,5 +1,7 @@
 // The tovik command.
 #include <iostream>
+#include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -18,13 +20,19 @@ int main(int argc, char** argv) {
   run->allow_extras();
   run->set_help_flag();  // "tovik run -h" shows the runner's options
 
-  CLI11_PARSE(app, argc, argv);
-  if (app.get_subcommands().empty()) {
-    std::cout << app.help();
-    return 4;
+  // "run" hands its arguments to the runner untouched: CLI11 ends a subcommand at "--" and
+  // rejects what follows, while the runner reads "--" as the end of its options
+  const bool direct_run = argc >= 2 && std::string_view(argv[1]) == "run";
+  if (!direct_run) {
+    CLI11_PARSE(app, argc, argv);
+    if (app.get_subcommands().empty()) {
+      std::cout << app.help();
+      return 4;
+    }
   }
 
   try {
+    if (direct_run) return tovik::cli::run(std::vector<std::string>(argv + 2, argv + argc));
     if (run->parsed()) return tovik::cli::run(run->remaining());
   } catch (const std::exception& e) {
     std::cerr << tovik::describe_error(e) << "\n";

@@ -35,9 +35,17 @@ void write_workbook(const fs::path& path, const std::vector<SheetRows>& sheets) 
         const Value& v = s.rows[r][c];
         const auto col = static_cast<lxw_col_t>(c);
         if (v.is_none()) continue;
-        if (v.is_bool()) worksheet_write_boolean(ws, row, col, v.as_bool(), nullptr);
-        else if (v.is_number()) worksheet_write_number(ws, row, col, v.as_float(), nullptr);
-        else worksheet_write_string(ws, row, col, str(v).c_str(), nullptr);
+        lxw_error err;
+        if (v.is_bool()) err = worksheet_write_boolean(ws, row, col, v.as_bool(), nullptr);
+        else if (v.is_number()) err = worksheet_write_number(ws, row, col, v.as_float(), nullptr);
+        else err = worksheet_write_string(ws, row, col, str(v).c_str(), nullptr);
+        // libxlsxwriter refuses some cells (texts over 32767 characters, rows past the last one);
+        // a silently empty cell would make a different workbook than the one described
+        if (err != LXW_NO_ERROR) {
+          workbook_close(wb);
+          throw ValueError("cannot write sheet " + repr(Value(s.name)) + " row " + std::to_string(r + 2) + " column " +
+                           std::to_string(c + 1) + ": " + lxw_strerror(err));
+        }
       }
     }
     worksheet_set_column(ws, 0, 0, 6, nullptr);

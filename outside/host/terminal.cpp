@@ -73,7 +73,9 @@ void TerminalReporter::configure(Config& config) {
   verbosity_ = static_cast<int>(config.int_option("verbose") - config.int_option("quiet"));
   collect_only_ = config.flag_option("collectonly");
   const std::string cli = config.ini("log_cli", "false");
-  live_log_ = cli == "true" || cli == "1" || cli == "True" || !config.text_option("log_cli_level").empty();
+  // the same test as the runner's for starting the live log sink
+  live_log_ = cli == "true" || cli == "1" || cli == "True" || cli == "yes" || config.has_ini("log_cli_level") ||
+              !config.text_option("log_cli_level").empty();
   if (live_log_ && verbosity_ < 1) verbosity_ = 1;  // live lines need one line per case
   color_ = &out_ == &std::cout && ::isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR");
   if (const char* cols = std::getenv("COLUMNS")) {

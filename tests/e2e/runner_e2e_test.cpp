@@ -1,0 +1,1057 @@
+// End-to-end tests of `tovik run`: the real program started in a temporary directory of its own,
+// judged by its exit status, its output and the reports it leaves behind.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+
+#include "examples/workbook_writer.hpp"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using nlohmann::json;
+using tovik::List;
+using tovik::Value;
+using tovik::examples::SheetRows;
+
+// ---------------------------------------------------------------------------------------------
+// Running a program
+
+struct Finished {
+  int status = -1;  // exit status; -1 when the child did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
+  bool timed_out = false;
+  std::string out, err;
+  std::string all() const { return out + err; }
+};
+
+// A child process with its stdout and stderr on pipes. It gets a process group of its own, so a
+// hard kill also reaches what it started (allure starts java).
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const fs::path& cwd,
+        const std::vector<std::pair<std::string, std::string>>& env) {
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);  // a shell starting ctest in the background ignores it
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string key = entry.substr(0, entry.find('='));
+      const bool replaced = std::any_of(env.begin(), env.end(), [&](const auto& kv) { return kv.first == key; });
+      if (!replaced) env_text.push_back(entry);
+    }
+    for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
+    std::vector<char*> envp, args;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_copy = argv;
+    for (auto& a : argv_copy) args.push_back(a.data());
+    args.push_back(nullptr);
+
+    const int rc = posix_spawn(&pid_, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(out[1]);
+    ::close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+    if (rc != 0) {
+      close_fds();
+      pid_ = -1;
+      throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    }
+  }
+
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(-pid_, SIGKILL);
+      int st = 0;
+      ::waitpid(pid_, &st, 0);
+    }
+    close_fds();
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+  const std::string& out() const { return out_; }
+
+  // Reads what the child wrote, waiting at most timeout for something to arrive.
+  void pump(std::chrono::milliseconds timeout) {
+    pollfd p[2];
+    int n = 0;
+    int which[2];
+    for (int i = 0; i < 2; ++i)
+      if (fds_[i] >= 0) {
+        p[n] = {fds_[i], POLLIN, 0};
+        which[n++] = i;
+      }
+    if (n == 0) {
+      std::this_thread::sleep_for(std::min(timeout, std::chrono::milliseconds(10)));
+      return;
+    }
+    if (::poll(p, static_cast<nfds_t>(n), static_cast<int>(timeout.count())) <= 0) return;
+    for (int k = 0; k < n; ++k) {
+      if (!(p[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[65536];
+      const ssize_t got = ::read(p[k].fd, buf, sizeof buf);
+      if (got > 0) (which[k] == 0 ? out_ : err_).append(buf, static_cast<std::size_t>(got));
+      else if (got == 0 || errno != EINTR) {
+        ::close(fds_[which[k]]);
+        fds_[which[k]] = -1;
+      }
+    }
+  }
+
+  // Waits for the end; past the limit the child is killed and the result says so.
+  Finished wait(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    Finished f;
+    int st = 0;
+    while (!reaped_) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left <= 0ms) {
+        ::kill(-pid_, SIGKILL);
+        ::waitpid(pid_, &st, 0);
+        reaped_ = true;
+        f.timed_out = true;
+        break;
+      }
+      pump(std::min(left, std::chrono::milliseconds(50)));
+      if (::waitpid(pid_, &st, WNOHANG) == pid_) reaped_ = true;
+    }
+    // what is still in the pipes (a grandchild may hold them: give up at the deadline)
+    while ((fds_[0] >= 0 || fds_[1] >= 0) && std::chrono::steady_clock::now() < deadline) pump(50ms);
+    if (!f.timed_out) {
+      if (WIFEXITED(st)) f.status = WEXITSTATUS(st);
+      if (WIFSIGNALED(st)) f.signal = WTERMSIG(st);
+    }
+    f.out = out_;
+    f.err = err_;
+    return f;
+  }
+
+ private:
+  void close_fds() {
+    for (int& fd : fds_)
+      if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+      }
+  }
+
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int fds_[2] = {-1, -1};
+  std::string out_, err_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+  if (!p.parent_path().empty()) fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw std::runtime_error("cannot write " + p.string());
+}
+
+// One workbook row: step number, description, keyword, arguments; nullptr leaves a cell empty.
+template <class... T>
+List R(T&&... cells) {
+  return List{Value(std::forward<T>(cells))...};
+}
+
+std::vector<fs::path> files_matching(const fs::path& dir, const std::string& suffix) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The tmp_path fixture's directories that exist in dir.
+std::vector<std::string> fixture_dirs(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().filename().string().rfind("tovik-", 0) == 0) out.push_back(e.path().string());
+  return out;
+}
+
+std::vector<std::string> lines_with(const std::string& text, const std::string& needle) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(needle) != std::string::npos) out.push_back(line);
+  return out;
+}
+
+// Substring checks that print the whole text once, readably, when they fail.
+testing::AssertionResult Has(const std::string& text, const std::string& needle) {
+  if (text.find(needle) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "missing: " << needle << "\n--- in ---\n" << text << "\n----------";
+}
+testing::AssertionResult Lacks(const std::string& text, const std::string& needle) {
+  if (text.find(needle) == std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "unexpected: " << needle << "\n--- in ---\n" << text << "\n----------";
+}
+
+std::size_t count_of(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size())) ++n;
+  return n;
+}
+
+// The section of the output from the line holding `from` up to (not including) the next line
+// holding `to` (or the end).
+std::string section(const std::string& text, const std::string& from, const std::string& to) {
+  const auto start = text.find(from);
+  if (start == std::string::npos) return "";
+  const auto line_end = text.find('\n', start);
+  const auto stop = line_end == std::string::npos ? std::string::npos : text.find(to, line_end);
+  return text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+}
+
+bool program_on_path(const std::string& name) {
+  if (const char* home = std::getenv("JAVA_HOME"); name == "java" && home && fs::exists(fs::path(home) / "bin/java"))
+    return true;
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::stringstream dirs(path);
+  for (std::string d; std::getline(dirs, d, ':');)
+    if (!d.empty() && ::access((fs::path(d) / name).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fixture: a fresh directory per test, removed after.
+
+class TovikRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "runner-e2e-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    tmp_ = root_ / "tmp";  // TMPDIR of the runs: the tmp_path fixture creates its directories here
+    fs::create_directory(tmp_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  std::vector<std::pair<std::string, std::string>> env() const {
+    return {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}};
+  }
+
+  // Runs `tovik run args...` in dir (the test's directory by default). Every run must end on its
+  // own, by exit, with a status other than "internal error": bad input never crashes it.
+  Finished tovik(const std::vector<std::string>& args, const fs::path& dir = {}) {
+    std::vector<std::string> argv{TOVIK_BIN, "run"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Child child(argv, dir.empty() ? root_ : dir, env());
+    Finished f = child.wait(60s);
+    EXPECT_FALSE(f.timed_out) << "tovik run did not end\n" << f.all();
+    EXPECT_EQ(f.signal, 0) << "tovik run died of a signal\n" << f.all();
+    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
+    return f;
+  }
+
+  void ini(const std::string& body) { write_file(root_ / "pytest.ini", "[pytest]\n" + body); }
+  void workbook(const fs::path& rel, const std::vector<SheetRows>& sheets) {
+    fs::create_directories((root_ / rel).parent_path());
+    tovik::examples::write_workbook(root_ / rel, sheets);
+  }
+
+  fs::path root_, tmp_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Outcomes and the terminal report
+
+TEST_F(TovikRun, MixedOutcomesAreReportedCaseByCase) {
+  ini("");
+  workbook("test_mix.xlsx", {
+      {"通过", {R(nullptr, nullptr, "@fixtures", "tmp_path"), R(1, "包含", "assert", "apple", "in", "pineapple")}},
+      {"失败", {R(nullptr, nullptr, "@fixtures", "tmp_path"), R(1, "先通过", "assert", "kiwi", "in", "kiwifruit"),
+                R(2, "再失败", "assert", "期望值", "equal", "实际值")}},
+      {"跳过", {R(nullptr, nullptr, "@skip", "还没写完"), R(1, "", "assert", 1, "equal", 2)}},
+  });
+  const Finished f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "collected 3 items"));
+  EXPECT_TRUE(Has(f.out, "\ntest_mix.xlsx .Fs "));  // tab order, one mark per case
+  EXPECT_TRUE(Has(f.out, "[100%]"));
+
+  const std::string failures = section(f.out, "= FAILURES =", "short test summary info");
+  ASSERT_FALSE(failures.empty()) << f.out;
+  EXPECT_TRUE(Has(failures, "_ test_mix.xlsx::失败 _"));
+  EXPECT_TRUE(Has(failures, "文件: test_mix.xlsx\n"));
+  EXPECT_TRUE(Has(failures, "工作表: 失败\n"));
+  EXPECT_TRUE(Has(failures, "行: 4\n"));  // row 2 requests the fixture
+  EXPECT_TRUE(Has(failures, "关键字: assert\n"));
+  EXPECT_TRUE(Has(failures, "参数: ('期望值', 'equal', '实际值')\n"));
+  EXPECT_TRUE(Has(failures, "AssertionError"));
+  // the failed case's own log lines, both steps, and nothing of the other cases
+  EXPECT_TRUE(Has(failures, "Captured log call"));
+  EXPECT_TRUE(Has(failures, "INFO     tovik.lexa_utils:正在执行关键字: 【assert】('kiwi', 'in', 'kiwifruit')"));
+  EXPECT_TRUE(Has(failures, "INFO     tovik.lexa_utils:正在执行关键字: 【assert】('期望值', 'equal', '实际值')"));
+  EXPECT_TRUE(Lacks(failures, "pineapple"));
+  EXPECT_TRUE(Lacks(f.out, "'equal', 2)"));  // the skipped case never ran
+
+  EXPECT_TRUE(Has(f.out, "FAILED test_mix.xlsx::失败 - AssertionError"));
+  EXPECT_THAT(f.out, testing::ContainsRegex("=+ 1 failed, 1 passed, 1 skipped in [0-9]+\\.[0-9]{2}s =+\n$"));
+  // a passing case's log stays out of the report
+  EXPECT_EQ(count_of(f.out, "正在执行关键字"), 2u) << f.out;
+  // the fixture's directories went away with their cases, passed or failed
+  EXPECT_EQ(fixture_dirs(tmp_), std::vector<std::string>{});
+}
+
+TEST_F(TovikRun, AllPassingExitsZeroAndVerboseNamesEveryCase) {
+  ini("");
+  workbook("test_ok.xlsx", {
+      {"甲", {R(1, "", "assert", "a", "in", "abc")}},
+      {"乙", {R(1, "", "assert", 7, "equal", 7)}},
+  });
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "test_ok.xlsx .. "));
+  EXPECT_THAT(f.out, testing::ContainsRegex("=+ 2 passed in [0-9.]+s =+\n$"));
+  EXPECT_TRUE(Lacks(f.out, "FAILURES"));
+  EXPECT_TRUE(Has(f.out, "rootdir: " + root_.string() + ", configfile: pytest.ini"));
+
+  workbook("test_more.xlsx", {
+      {"丙", {R(1, "", "assert", 1, "equal", 2)}},
+      {"丁", {R(nullptr, nullptr, "@skip", "不跑")}},
+  });
+  f = tovik({"-v"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "\ntest_more.xlsx::丙 FAILED [ 25%]\n"));
+  EXPECT_TRUE(Has(f.out, "\ntest_more.xlsx::丁 SKIPPED (不跑) [ 50%]\n"));
+  EXPECT_TRUE(Has(f.out, "\ntest_ok.xlsx::甲 PASSED [ 75%]\n"));
+  EXPECT_TRUE(Has(f.out, "\ntest_ok.xlsx::乙 PASSED [100%]\n"));
+
+  f = tovik({"-v", "-k", "丙 or 甲"});  // names in Chinese select as well
+  EXPECT_TRUE(Has(f.out, "::丙 FAILED"));
+  EXPECT_TRUE(Has(f.out, "::甲 PASSED"));
+  EXPECT_TRUE(Has(f.out, "1 failed, 1 passed, 2 deselected in "));
+
+  f = tovik({"-q", "test_ok.xlsx"});
+  EXPECT_EQ(f.status, 0);
+  EXPECT_TRUE(Lacks(f.out, "test session starts"));
+  EXPECT_TRUE(Lacks(f.out, "test_ok.xlsx"));
+  EXPECT_EQ(f.out.rfind("..", 0), 0u) << f.out;  // the marks stay
+  EXPECT_TRUE(Has(f.out, "\n2 passed in "));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Selection
+
+class Selection : public TovikRun {
+ protected:
+  void SetUp() override {
+    TovikRun::SetUp();
+    ini("");
+    workbook("test_sel.xlsx", {
+        {"login_ok", {R(nullptr, nullptr, "@tags", "smoke", "fast"), R(1, "", "assert", 1, "equal", 1)}},
+        {"login_bad", {R(nullptr, nullptr, "@tags", "slow"), R(1, "", "assert", 1, "equal", 2)}},
+        {"logout", {R(nullptr, nullptr, "@tags", "smoke"), R(1, "", "assert", 3, "equal", 3)}},
+    });
+  }
+  // The node ids --collect-only lists for the extra arguments.
+  std::vector<std::string> chosen(std::vector<std::string> args) {
+    args.push_back("--collect-only");
+    const Finished f = tovik(args);
+    std::vector<std::string> ids = lines_with(f.out, "::");
+    EXPECT_EQ(f.status, ids.empty() ? 5 : 0) << f.all();
+    return ids;
+  }
+};
+
+TEST_F(Selection, KeywordExpressionMatchesNamesAndTags) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(chosen({"-k", "login"}), (V{"test_sel.xlsx::login_ok", "test_sel.xlsx::login_bad"}));
+  EXPECT_EQ(chosen({"-k", "login and not bad"}), (V{"test_sel.xlsx::login_ok"}));
+  EXPECT_EQ(chosen({"-k", "logout or bad"}), (V{"test_sel.xlsx::login_bad", "test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"-k", "LOGOUT"}), (V{"test_sel.xlsx::logout"}));  // case does not matter
+  EXPECT_EQ(chosen({"-k", "not (login_ok or logout)"}), (V{"test_sel.xlsx::login_bad"}));
+  EXPECT_EQ(chosen({"-k", "sel.xlsx"}).size(), 3u);  // the file is part of the name
+  EXPECT_EQ(chosen({"-k", "smoke"}), (V{"test_sel.xlsx::login_ok", "test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"-k", "nothing_like_this"}), V{});
+}
+
+TEST_F(Selection, MarkExpressionMatchesTags) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(chosen({"-m", "smoke"}), (V{"test_sel.xlsx::login_ok", "test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"-m", "smoke and not fast"}), (V{"test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"-m", "slow or fast"}), (V{"test_sel.xlsx::login_ok", "test_sel.xlsx::login_bad"}));
+  EXPECT_EQ(chosen({"-m", "login_ok"}), V{});  // names are not tags
+  EXPECT_EQ(chosen({"-m", "smok"}), V{});      // tags match whole
+}
+
+TEST_F(Selection, DeselectedCasesDoNotRunAndAreCounted) {
+  Finished f = tovik({"-k", "not bad"});
+  EXPECT_EQ(f.status, 0) << f.all();  // the failing case was left out
+  EXPECT_TRUE(Has(f.out, "collected 3 items / 1 deselected / 2 selected"));
+  EXPECT_TRUE(Has(f.out, "2 passed, 1 deselected in "));
+
+  f = tovik({"-m", "slow"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "1 failed, 2 deselected in "));
+
+  f = tovik({"-k", "nothing_like_this"});
+  EXPECT_EQ(f.status, 5) << f.all();
+  EXPECT_TRUE(Has(f.out, "3 deselected in "));
+}
+
+TEST_F(Selection, CollectOnlyListsAndRunsNothing) {
+  const Finished f = tovik({"--collect-only", "--alluredir", "res", "--junitxml", "junit.xml"});
+  EXPECT_EQ(f.status, 0) << f.all();  // the failing case did not run
+  EXPECT_EQ(lines_with(f.out, "::"),
+            (std::vector<std::string>{"test_sel.xlsx::login_ok", "test_sel.xlsx::login_bad", "test_sel.xlsx::logout"}));
+  EXPECT_TRUE(Lacks(f.out, "passed"));
+  EXPECT_TRUE(Lacks(f.out, "failed"));
+  EXPECT_TRUE(files_matching(root_ / "res", "-result.json").empty());
+}
+
+TEST_F(Selection, NothingCollectedIsStatusFive) {
+  fs::remove(root_ / "test_sel.xlsx");
+  write_file(root_ / "notes.txt", "no cases here");
+  workbook("sel.xlsx", {{"x", {R(1, "", "assert", 1, "equal", 1)}}});  // not named test_*
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 5) << f.all();
+  EXPECT_TRUE(Has(f.out, "collected 0 items"));
+  EXPECT_TRUE(Has(f.out, "no tests ran in "));
+  f = tovik({"--collect-only"});
+  EXPECT_EQ(f.status, 5) << f.all();
+}
+
+TEST_F(TovikRun, ExitFirstAndMaxfailStopEarly) {
+  ini("");
+  workbook("test_stop.xlsx", {
+      {"p", {R(1, "", "assert", 1, "equal", 1)}},
+      {"f1", {R(1, "", "assert", 1, "equal", 2)}},
+      {"f2", {R(1, "", "assert", 1, "equal", 3)}},
+      {"f3", {R(1, "", "assert", 1, "equal", 4)}},
+  });
+  Finished f = tovik({"-x"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_stop.xlsx .F "));
+  EXPECT_TRUE(Has(f.out, "= 1 failed, 1 passed in "));
+  EXPECT_TRUE(Lacks(f.out, "(1, 'equal', 3)"));
+
+  f = tovik({"--maxfail", "2"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_stop.xlsx .FF "));
+  EXPECT_TRUE(Has(f.out, "= 2 failed, 1 passed in "));
+
+  f = tovik({"--maxfail=0"});  // no limit
+  EXPECT_TRUE(Has(f.out, "= 3 failed, 1 passed in "));
+
+  f = tovik({"--maxfail", "many"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "--maxfail"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// pytest.ini and options
+
+TEST_F(TovikRun, MissingPytestIniIsCreatedFromTheTemplate) {
+  workbook("test_one.xlsx", {{"一", {R(1, "", "assert", "a", "in", "abc")}}});
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_EQ(f.out.rfind("pytest.ini不存在，自动创建\n", 0), 0u) << f.out;
+  ASSERT_TRUE(fs::exists(root_ / "pytest.ini"));
+  EXPECT_EQ(read_file(root_ / "pytest.ini"), read_file(fs::path(TOVIK_SOURCE_DIR) / "file/pytest.ini.txt"));
+  // the template's addopts and log file took effect in this very run
+  EXPECT_EQ(files_matching(root_ / "temp/allure-results", "-result.json").size(), 1u);
+  EXPECT_TRUE(Has(read_file(root_ / "temp/tovik.log"), "正在执行关键字: 【assert】('a', 'in', 'abc')"));
+
+  f = tovik({});
+  EXPECT_EQ(f.status, 0);
+  EXPECT_TRUE(Lacks(f.out, "不存在"));
+}
+
+TEST_F(TovikRun, AddoptsTestpathsAndOverrides) {
+  workbook("test_root.xlsx", {{"根", {R(1, "", "assert", 1, "equal", 2)}}});
+  workbook("suite/test_s.xlsx", {
+      {"alpha", {R(1, "", "assert", 1, "equal", 1)}},
+      {"beta", {R(1, "", "assert", "b", "equal", "c")}},
+  });
+  workbook("other/test_o.xlsx", {{"omega", {R(1, "", "assert", 1, "equal", 1)}}});
+  ini("addopts = -v -k 'alpha or beta'\ntestpaths = suite\n");
+
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "suite/test_s.xlsx::alpha PASSED"));  // -v from addopts
+  EXPECT_TRUE(Has(f.out, "suite/test_s.xlsx::beta FAILED"));
+  EXPECT_TRUE(Lacks(f.out, "test_root.xlsx"));  // only testpaths
+
+  // command-line options come after addopts and win
+  f = tovik({"-k", "alpha"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "1 passed, 1 deselected"));
+
+  // paths on the command line replace testpaths
+  f = tovik({"test_root.xlsx"});
+  EXPECT_TRUE(Has(f.out, "collected 1 item / 1 deselected / 0 selected\n"));
+  EXPECT_TRUE(Has(f.out, "1 deselected"));
+
+  f = tovik({"-o", "testpaths=other", "-k", "omega"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "other/test_o.xlsx::omega PASSED"));
+
+  // -o log_level hides the info lines of the captured log
+  f = tovik({"-k", "beta"});
+  EXPECT_TRUE(Has(f.out, "Captured log call"));
+  f = tovik({"-k", "beta", "-o", "log_level=warning"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "FAILED suite/test_s.xlsx::beta"));
+  EXPECT_TRUE(Lacks(f.out, "正在执行关键字"));
+
+  f = tovik({"-o", "log_level"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "-o"));
+}
+
+TEST_F(TovikRun, BrokenPytestIniIsAUsageError) {
+  workbook("test_a.xlsx", {{"a", {R(1, "", "assert", 1, "equal", 1)}}});
+  const std::vector<std::pair<std::string, std::string>> broken{
+      {"[pytest]\naddopts\n", "line 2"},                            // no '='
+      {"[pytest]\nlog_level = info\nlog_level = debug\n", "line 3"},  // a key twice
+      {"[pytest]\n[tovik\n", "line 2"},                             // unclosed section
+  };
+  for (const auto& [text, where] : broken) {
+    write_file(root_ / "pytest.ini", text);
+    const Finished f = tovik({});
+    EXPECT_EQ(f.status, 4) << text << f.all();
+    EXPECT_TRUE(Has(f.err, "pytest.ini")) << text;
+    EXPECT_TRUE(Has(f.err, where)) << text;
+    EXPECT_TRUE(Lacks(f.out, "正在执行关键字")) << text;
+    EXPECT_EQ(read_file(root_ / "pytest.ini"), text);  // never replaced
+  }
+}
+
+TEST_F(TovikRun, BadOptionsAreUsageErrors) {
+  ini("");
+  workbook("test_a.xlsx", {{"a", {R(1, "", "assert", 1, "equal", 1)}}});
+  Finished f = tovik({"--no-such-option"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "--no-such-option"));
+
+  f = tovik({"-k", "a and"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "-k"));
+
+  f = tovik({"no/such/dir"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "no/such/dir"));
+
+  // "--" ends the options: what follows is a path, even when it looks like an option
+  f = tovik({"-q", "--", "test_a.xlsx"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "1 passed in "));
+  f = tovik({"--", "-v"});
+  EXPECT_EQ(f.status, 4) << f.all();
+  EXPECT_TRUE(Has(f.err, "file or directory not found: -v"));
+
+  ini("addopts = --frobnicate\n");
+  f = tovik({});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "--frobnicate"));
+
+  ini("addopts = -k 'unclosed\n");
+  f = tovik({});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "addopts"));
+
+  ini("");
+  f = tovik({"-h"});
+  EXPECT_EQ(f.status, 0);
+  EXPECT_TRUE(Has(f.out, "--junitxml"));
+  EXPECT_TRUE(Has(f.out, "--alluredir"));
+  EXPECT_TRUE(Lacks(f.out, "passed"));
+}
+
+TEST_F(TovikRun, LogFileAndLiveLog) {
+  ini("");
+  workbook("test_log.xlsx", {{"记录", {R(1, "", "assert", "needle", "in", "haystack needle")}}});
+  Finished f = tovik({"--log-file", "logs/run.log", "--log-cli-level", "info"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(read_file(root_ / "logs/run.log"), "INFO     tovik.lexa_utils:正在执行关键字: 【assert】('needle'"));
+  EXPECT_TRUE(Has(f.out, "INFO     tovik.lexa_utils:正在执行关键字: 【assert】('needle'"));  // live
+  EXPECT_TRUE(Has(f.out, "test_log.xlsx::记录"));
+
+  // turned on from pytest.ini alone, live lines still get a line of their own per case
+  for (const char* setting : {"log_cli_level = info\n", "log_cli = true\n"}) {
+    ini(setting);
+    f = tovik({});
+    EXPECT_EQ(f.status, 0) << setting << f.all();
+    EXPECT_TRUE(Has(f.out, "\ntest_log.xlsx::记录 \n")) << setting;
+    EXPECT_TRUE(Has(f.out, "\nINFO     tovik.lexa_utils:正在执行关键字: 【assert】('needle'")) << setting;
+    EXPECT_TRUE(Has(f.out, "\nPASSED [100%]\n")) << setting;
+  }
+
+  ini("");
+  f = tovik({"--log-level", "loud"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "loud"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// JUnit XML
+
+TEST_F(TovikRun, JunitXmlDescribesEveryCase) {
+  ini("");
+  workbook("cases/test_报告.xlsx", {
+      {"通过", {R(1, "", "assert", "a", "in", "abc")}},
+      {"失败", {R(1, "特殊字符", "assert", "a<b&c\"'", "equal", "x\x01y")}},
+      {"坏", {R(1, "", "nosuch", "x")}},
+      {"跳过", {R(nullptr, nullptr, "@skip", "暂不执行")}},
+      {"缺夹具", {R(nullptr, nullptr, "@fixtures", "no_such_fixture"), R(1, "", "assert", "a", "in", "a")}},
+  });
+  write_file(root_ / "cases/test_bad.xlsx", "this is not a zip file");
+  const Finished f = tovik({"--junitxml", "out/junit.xml"});
+  EXPECT_EQ(f.status, 1);
+
+  pugi::xml_document doc;
+  const auto parsed = doc.load_file((root_ / "out/junit.xml").c_str());
+  ASSERT_TRUE(parsed) << parsed.description() << "\n" << read_file(root_ / "out/junit.xml");
+  const pugi::xml_node suite = doc.child("testsuites").child("testsuite");
+  ASSERT_TRUE(suite);
+
+  std::map<std::string, pugi::xml_node> cases;
+  int failures = 0, errors = 0, skipped = 0, total = 0;
+  for (const pugi::xml_node tc : suite.children("testcase")) {
+    ++total;
+    failures += !tc.child("failure").empty();
+    errors += !tc.child("error").empty();
+    skipped += !tc.child("skipped").empty();
+    cases[tc.attribute("name").as_string()] = tc;
+  }
+  EXPECT_EQ(total, 6);
+  for (const pugi::xml_node n : {doc.child("testsuites"), suite}) {
+    EXPECT_EQ(n.attribute("tests").as_int(), total);
+    EXPECT_EQ(n.attribute("failures").as_int(), failures);
+    EXPECT_EQ(n.attribute("errors").as_int(), errors);
+    EXPECT_EQ(n.attribute("skipped").as_int(), skipped);
+  }
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(errors, 3);
+  EXPECT_EQ(skipped, 1);
+
+  ASSERT_EQ(cases.count("通过"), 1u);
+  const pugi::xml_node pass = cases["通过"];
+  EXPECT_STREQ(pass.attribute("classname").as_string(), "cases.test_报告");
+  EXPECT_STREQ(pass.attribute("file").as_string(), "cases/test_报告.xlsx");
+  EXPECT_TRUE(pass.child("failure").empty() && pass.child("error").empty());
+  EXPECT_TRUE(Has(pass.child_value("system-out"), "【assert】('a', 'in', 'abc')"));
+
+  const pugi::xml_node fail = cases["失败"].child("failure");
+  ASSERT_TRUE(fail);
+  EXPECT_STREQ(fail.attribute("type").as_string(), "AssertionError");
+  EXPECT_TRUE(Has(fail.child_value(), "文件 cases/test_报告.xlsx, 工作表 失败, 第 2 行"));
+  EXPECT_TRUE(Has(fail.child_value(), "assert ('a<b&c\"\\'', 'equal', 'x\\x01y')"));
+  const std::string fail_log = cases["失败"].child_value("system-out");
+  EXPECT_TRUE(Has(fail_log, "【assert】('a<b&c\"\\'', 'equal', 'x\\x01y')"));
+  EXPECT_TRUE(Lacks(fail_log, "abc')"));  // the log of this case only
+
+  const pugi::xml_node broken = cases["坏"].child("error");
+  ASSERT_TRUE(broken);
+  EXPECT_STREQ(broken.attribute("type").as_string(), "AttributeError");
+  EXPECT_TRUE(Has(broken.attribute("message").as_string(), "不存在的关键字：nosuch"));
+
+  EXPECT_STREQ(cases["跳过"].child("skipped").attribute("message").as_string(), "暂不执行");
+
+  const pugi::xml_node setup = cases["缺夹具"].child("error");
+  ASSERT_TRUE(setup);
+  EXPECT_TRUE(Has(setup.attribute("message").as_string(), "no_such_fixture"));
+
+  ASSERT_EQ(cases.count("test_bad.xlsx"), 1u);
+  const pugi::xml_node collect = cases["test_bad.xlsx"].child("error");
+  EXPECT_STREQ(collect.attribute("type").as_string(), "CollectError");
+  EXPECT_TRUE(Has(collect.child_value(), "test_bad.xlsx"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// allure
+
+json read_json(const fs::path& p) { return json::parse(read_file(p)); }
+
+std::string label(const json& result, const std::string& name) {
+  for (const auto& l : result.at("labels"))
+    if (l.at("name") == name) return l.at("value");
+  return "";
+}
+
+TEST_F(TovikRun, AllureResultsAndTheGeneratedReport) {
+  ini("");
+  workbook("test_allure.xlsx", {
+      {"通过", {R(nullptr, nullptr, "@tags", "smoke"), R(1, "包含", "assert", "a", "in", "abc"),
+                R(2, "相等", "assert", 5, "equal", 5)}},
+      {"失败", {R(1, "先过", "assert", 1, "equal", 1), R(2, "后败", "assert", 1, "equal", 2)}},
+      {"坏", {R(1, "没有这个关键字", "nosuch")}},
+      {"跳过", {R(nullptr, nullptr, "@skip", "以后再说")}},
+  });
+  write_file(root_ / "res/stale-result.json", "{}");
+  const Finished f = tovik({"--alluredir", "res", "--clean-alluredir"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_FALSE(fs::exists(root_ / "res/stale-result.json"));
+
+  const auto files = files_matching(root_ / "res", "-result.json");
+  ASSERT_EQ(files.size(), 4u);
+  std::map<std::string, json> results;
+  for (const auto& p : files) {
+    const json r = read_json(p);
+    results[r.at("name")] = r;
+  }
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_EQ(results["通过"]["status"], "passed");
+  EXPECT_EQ(results["失败"]["status"], "failed");
+  EXPECT_EQ(results["坏"]["status"], "broken");
+  EXPECT_EQ(results["跳过"]["status"], "skipped");
+  EXPECT_TRUE(Has(results["坏"]["statusDetails"]["message"].get<std::string>(), "不存在的关键字：nosuch"));
+  EXPECT_EQ(results["跳过"]["statusDetails"]["message"], "以后再说");
+  EXPECT_EQ(results["失败"]["fullName"], "test_allure.xlsx::失败");
+
+  for (const auto& [name, r] : results) {
+    EXPECT_EQ(label(r, "framework"), "tovik") << name;
+    EXPECT_EQ(label(r, "language"), "cpp") << name;
+    EXPECT_EQ(label(r, "suite"), "test_allure.xlsx") << name;
+  }
+  EXPECT_EQ(label(results["通过"], "tag"), "smoke");
+  EXPECT_EQ(label(results["失败"], "tag"), "");
+
+  const json& steps = results["失败"]["steps"];
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0]["name"], "第 2 行 assert 先过");
+  EXPECT_EQ(steps[0]["status"], "passed");
+  EXPECT_EQ(steps[1]["name"], "第 3 行 assert 后败");
+  EXPECT_EQ(steps[1]["status"], "failed");
+  EXPECT_EQ(results["坏"]["steps"].at(0)["status"], "broken");
+
+  // the log attachment is a file next to the results and holds this case's lines
+  const json& attachments = results["失败"]["attachments"];
+  ASSERT_EQ(attachments.size(), 1u);
+  EXPECT_EQ(attachments[0]["name"], "log");
+  const fs::path log_file = root_ / "res" / attachments[0]["source"].get<std::string>();
+  ASSERT_TRUE(fs::exists(log_file));
+  EXPECT_TRUE(Has(read_file(log_file), "正在执行关键字: 【assert】(1, 'equal', 2)"));
+  EXPECT_TRUE(Lacks(read_file(log_file), "'abc'"));
+
+  // the real report generator reads all of it
+  if (!fs::exists(TOVIK_ALLURE)) GTEST_SKIP() << "allure program not installed at " << TOVIK_ALLURE << " (scripts/setup installs it)";
+  if (!program_on_path("java")) GTEST_SKIP() << "java is not installed (scripts/setup installs it)";
+  Child gen({TOVIK_ALLURE, "generate", "res", "-o", "report", "--clean"}, root_, env());
+  const Finished g = gen.wait(120s);
+  ASSERT_FALSE(g.timed_out) << g.all();
+  ASSERT_EQ(g.status, 0) << g.all();
+
+  std::map<std::string, json> shown;
+  for (const auto& p : files_matching(root_ / "report/data/test-cases", ".json")) {
+    const json c = read_json(p);
+    shown[c.at("name")] = c;
+  }
+  ASSERT_EQ(shown.size(), 4u);
+  EXPECT_EQ(shown["通过"]["status"], "passed");
+  EXPECT_EQ(shown["失败"]["status"], "failed");
+  EXPECT_EQ(shown["坏"]["status"], "broken");
+  EXPECT_EQ(shown["跳过"]["status"], "skipped");
+  const json& shown_steps = shown["通过"]["testStage"]["steps"];
+  ASSERT_EQ(shown_steps.size(), 2u);
+  EXPECT_EQ(shown_steps[0]["name"], "第 3 行 assert 包含");  // row 2 holds the tags
+  EXPECT_EQ(shown_steps[1]["name"], "第 4 行 assert 相等");
+  EXPECT_EQ(shown["失败"]["testStage"]["steps"][1]["status"], "failed");
+  bool log_shown = false;
+  for (const auto& a : shown["失败"]["testStage"]["attachments"])
+    if (a["name"] == "log") log_shown = fs::exists(root_ / "report/data/attachments" / a["source"].get<std::string>());
+  EXPECT_TRUE(log_shown);
+
+  const json stats = read_json(root_ / "report/widgets/summary.json").at("statistic");
+  EXPECT_EQ(stats["total"], 4);
+  EXPECT_EQ(stats["passed"], 1);
+  EXPECT_EQ(stats["failed"], 1);
+  EXPECT_EQ(stats["broken"], 1);
+  EXPECT_EQ(stats["skipped"], 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bad input
+
+TEST_F(TovikRun, UnreadableWorkbooksAreCollectionErrorsAndTheRestRuns) {
+  ini("");
+  workbook("test_good.xlsx", {{"好", {R(1, "", "assert", 1, "equal", 1)}}});
+  std::mt19937 gen(20240601);
+  std::string noise(4096, '\0');
+  for (auto& c : noise) c = static_cast<char>(gen());
+  write_file(root_ / "test_bad.xlsx", noise);
+  write_file(root_ / "test_empty.xlsx", "");
+  const std::string good = read_file(root_ / "test_good.xlsx");
+  write_file(root_ / "test_cut.xlsx", good.substr(0, good.size() / 2));
+  write_file(root_ / "test_zip.xlsx", "PK\x03\x04" + noise);
+  workbook("test_notes.xlsx", {{"_说明", {R(nullptr, "只有说明")}}});
+
+  const Finished f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  for (const char* name : {"test_bad.xlsx", "test_empty.xlsx", "test_cut.xlsx", "test_zip.xlsx", "test_notes.xlsx"})
+    EXPECT_TRUE(Has(f.out, "ERROR collecting " + std::string(name))) << name;
+  EXPECT_TRUE(Has(f.out, "not a valid xlsx workbook"));
+  EXPECT_TRUE(Has(f.out, "中没有用例工作表"));
+  EXPECT_TRUE(Has(f.out, "collected 1 item / 5 errors"));
+  EXPECT_TRUE(Has(f.out, "= 1 passed, 5 errors in "));
+}
+
+TEST_F(TovikRun, BadRowsFailTheirCaseWithTheirPlace) {
+  ini("");
+  workbook("test_rows.xlsx", {
+      {"未知", {R(1, "", "assert", 1, "equal", 1), R(2, "", "nosuch", "x")}},
+      {"少参数", {R(1, "", "assert", "a")}},
+      {"数字关键字", {R(1, "", 42, "x")}},
+      {"未知标记", {R(nullptr, nullptr, "@later"), R(1, "", "assert", 1, "equal", 1)}},
+      {"没有步骤", {R(1, "只有描述")}},
+      {"类型", {R(nullptr, nullptr, "@type"), R(1, "", "assert", 1, "equal", 1)}},
+      {"最后", {R(1, "", "assert", "z", "in", "xyz")}},
+  });
+  const Finished f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_rows.xlsx FFEEEE. "));
+
+  const std::string unknown = section(f.out, "_ test_rows.xlsx::未知 _", "test_rows.xlsx::");
+  EXPECT_TRUE(Has(unknown, "工作表: 未知\n行: 3\n关键字: nosuch\n"));
+  EXPECT_TRUE(Has(unknown, "AttributeError: 不存在的关键字：nosuch"));
+
+  const std::string few = section(f.out, "_ test_rows.xlsx::少参数 _", "test_rows.xlsx::");
+  EXPECT_TRUE(Has(few, "行: 2\n"));
+  EXPECT_TRUE(Has(few, "TypeError"));
+  EXPECT_TRUE(Has(few, "assert_name"));
+
+  EXPECT_TRUE(Has(f.out, "文件 test_rows.xlsx, 工作表 数字关键字, 第 2 行"));
+  EXPECT_TRUE(Has(f.out, "42"));
+  EXPECT_TRUE(Has(f.out, "文件 test_rows.xlsx, 工作表 未知标记, 第 2 行"));
+  EXPECT_TRUE(Has(f.out, "@later"));
+  EXPECT_TRUE(Has(f.out, "工作表 没有步骤"));
+  EXPECT_TRUE(Has(f.out, "工作表 类型, 第 2 行: @type 需要一个关键字类型"));
+  EXPECT_TRUE(Has(f.out, "2 failed, 1 passed, 4 errors in "));
+}
+
+TEST_F(TovikRun, HugeAndScatteredCells) {
+  ini("");
+  std::string huge;
+  for (int i = 0; i < 25000; ++i) huge += "\xF0\xA0\x80\x80";  // U+20000, four bytes each: 100 KB
+  huge += "尾巴";
+  std::vector<List> far{R(1, "", "assert", 1, "equal", 1)};
+  far.resize(59998);  // rows 3 .. 59999 stay empty
+  far.push_back(R(2, "很远的一行", "assert", "远", "equal", "近"));
+  workbook("test_odd.xlsx", {
+      {"大单元格", {R(1, "", "assert", "尾巴", "in", huge), R(2, "", "assert", huge, "contains", "尾巴")}},
+      {"中间空行", {R(1, "", "assert", "a", "in", "a"), List{}, R(nullptr, "只写了描述"), List{},
+                    R(2, "", "assert", "b", "in", "b")}},
+      {"登录 (旧版) #1", {R(1, "", "assert", "c", "in", "c")}},
+      {"远处", far},
+  });
+  const Finished f = tovik({"-v"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_odd.xlsx::大单元格 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_odd.xlsx::中间空行 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_odd.xlsx::登录 (旧版) #1 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_odd.xlsx::远处 FAILED"));
+  EXPECT_TRUE(Has(f.out, "工作表: 远处\n行: 60000\n关键字: assert\n参数: ('远', 'equal', '近')"));
+}
+
+TEST_F(TovikRun, BrokenVariableFileFailsTheCasesNotTheRun) {
+  ini("tovik_variables = vars.yaml\n");
+  write_file(root_ / "vars.yaml", "code: [1, 2\nname: x\n");
+  workbook("test_vars.xlsx", {
+      {"一", {R(1, "", "assert", 1, "equal", 1)}},
+      {"二", {R(1, "", "assert", "{name}", "equal", "x")}},
+      {"跳过", {R(nullptr, nullptr, "@skip")}},
+  });
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_vars.xlsx EEs "));
+  EXPECT_EQ(lines_with(f.out, "vars.yaml is not valid YAML").size() >= 2, true) << f.out;
+  EXPECT_TRUE(Has(f.out, "1 skipped, 2 errors in "));
+  EXPECT_EQ(read_file(root_ / "vars.yaml"), "code: [1, 2\nname: x\n");  // left as it was
+
+  write_file(root_ / "vars.yaml", "- just\n- a list\n");
+  f = tovik({});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "vars.yaml does not hold a mapping"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Variables
+
+TEST_F(TovikRun, VariablesFromTheVariableFile) {
+  ini("tovik_variables = data/vars.yaml\n");
+  write_file(root_ / "data/vars.yaml", "code: 200\nsite: 演示站\nitems: [1, 2]\nratio: 0.5\n");
+  workbook("test_v.xlsx", {
+      {"整数", {R(1, "", "assert", "{code}", "equal", 200), R(2, "", "assert", "{ratio}", "equal", 0.5)}},
+      {"文本中", {R(1, "", "assert", "站点：{site}，状态 {code}", "equal", "站点：演示站，状态 200")}},
+      {"列表", {R(1, "", "assert", 2, "in", "{items}")}},
+      {"未知", {R(1, "", "assert", "{nosuch}", "equal", "{nosuch}")}},
+      {"类型保留", {R(1, "", "assert", "{code}", "equal", "200")}},
+  });
+  const Finished f = tovik({"-v"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_TRUE(Has(f.out, "test_v.xlsx::整数 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_v.xlsx::文本中 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_v.xlsx::列表 PASSED"));
+  EXPECT_TRUE(Has(f.out, "test_v.xlsx::未知 PASSED"));
+  // the whole-cell reference keeps the number: it never equals the text "200"
+  EXPECT_TRUE(Has(f.out, "test_v.xlsx::类型保留 FAILED"));
+  EXPECT_TRUE(Has(f.out, "正在执行关键字: 【assert】(200, 'equal', '200')"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ctrl-C
+
+TEST_F(TovikRun, SigintStopsAfterTheCurrentKeyword) {
+  ini("tovik_variables = vars.yaml\n");
+  // A lookahead rescanning the rest of the subject at every character: quadratic, so a step takes
+  // a noticeable while, and it matches in the end.
+  write_file(root_ / "vars.yaml", "subject: " + std::string(20000, 'a') + "b\n");
+  const std::string pattern = "(?:a(?=a*b))*b";
+  std::vector<List> slow{R(nullptr, nullptr, "@fixtures", "tmp_path")};
+  const int slow_steps = 40;
+  for (int s = 1; s <= slow_steps; ++s) slow.push_back(R(s, "慢步骤", "assert", pattern, "re", "{subject}"));
+  std::vector<SheetRows> sheets{{"快", {R(1, "", "assert", "a", "in", "a")}}, {"慢", slow}};
+  for (int i = 1; i <= 5; ++i) sheets.push_back({"后" + std::to_string(i), {R(1, "", "assert", 1, "equal", 1)}});
+  workbook("test_slow.xlsx", sheets);
+
+  Child child({TOVIK_BIN, "run", "--alluredir", "res", "--junitxml", "out/junit.xml", "--log-file", "run.log"}, root_,
+              env());
+  // wait until the first case is reported and the slow one holds its temporary directory
+  const auto give_up = std::chrono::steady_clock::now() + 30s;
+  bool ready = false;
+  while (!ready && std::chrono::steady_clock::now() < give_up) {
+    child.pump(20ms);
+    ready = !files_matching(root_ / "res", "-result.json").empty() && !fixture_dirs(tmp_).empty();
+  }
+  ASSERT_TRUE(ready) << "the run never reached the slow case\n" << child.out();
+  ASSERT_EQ(::kill(child.pid(), SIGINT), 0);
+  const Finished f = child.wait(30s);
+  ASSERT_FALSE(f.timed_out) << "tovik did not stop after SIGINT\n" << f.all();
+  EXPECT_EQ(f.signal, 0);
+  EXPECT_EQ(f.status, 2) << f.all();
+  EXPECT_TRUE(Has(f.out, "KeyboardInterrupt"));
+  EXPECT_TRUE(Has(f.out, "= 1 passed in "));
+
+  // the finished case is reported; the interrupted one and those after it are not
+  const auto results = files_matching(root_ / "res", "-result.json");
+  ASSERT_EQ(results.size(), 1u);
+  json r;
+  ASSERT_NO_THROW(r = read_json(results[0]));
+  EXPECT_EQ(r["name"], "快");
+  EXPECT_EQ(r["status"], "passed");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((root_ / "out/junit.xml").c_str())) << "JUnit XML not written";
+  EXPECT_EQ(doc.child("testsuites").child("testsuite").attribute("tests").as_int(), 1);
+
+  // the keyword running when the signal came ended normally, and no further one started
+  const std::string log = read_file(root_ / "run.log");
+  const std::size_t slow_started = count_of(log, "【assert】('" + pattern + "'");
+  EXPECT_GE(slow_started, 1u);
+  EXPECT_LT(slow_started, static_cast<std::size_t>(slow_steps));
+  EXPECT_EQ(count_of(log, "正在执行关键字"), count_of(log, "关键字执行完毕"));
+
+  // the interrupted case's temporary directory is gone
+  EXPECT_EQ(fixture_dirs(tmp_), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where the run starts
+
+TEST_F(TovikRun, SuiteElsewhereRunsWithIdsRelativeToTheCurrentDirectory) {
+  workbook("suite/test_b.xlsx", {{"乙", {R(1, "", "assert", 1, "equal", 1)}}});
+  workbook("suite/sub/test_a.xlsx", {{"甲", {R(1, "", "assert", 2, "equal", 2)}}});
+  // directories the collection does not enter
+  for (const char* skipped : {"suite/.hidden/test_h.xlsx", "suite/build/test_x.xlsx", "suite/node_modules/test_n.xlsx"})
+    workbook(skipped, {{"不该收集", {R(1, "", "assert", 1, "equal", 2)}}});
+  fs::create_directories(root_ / "work");
+
+  Finished f = tovik({"-v", "suite"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "\nsuite/sub/test_a.xlsx::甲 PASSED"));
+  EXPECT_TRUE(Has(f.out, "\nsuite/test_b.xlsx::乙 PASSED"));
+  EXPECT_TRUE(Lacks(f.out, "不该收集"));
+  // pytest.ini belongs to where the run starts
+  EXPECT_TRUE(fs::exists(root_ / "pytest.ini"));
+  EXPECT_FALSE(fs::exists(root_ / "suite/pytest.ini"));
+
+  f = tovik({"--collect-only", (root_ / "suite").string()});
+  EXPECT_EQ(lines_with(f.out, "::"), (std::vector<std::string>{"suite/sub/test_a.xlsx::甲", "suite/test_b.xlsx::乙"}));
+
+  f = tovik({"--collect-only", "../suite/test_b.xlsx"}, root_ / "work");
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_EQ(lines_with(f.out, "::"), (std::vector<std::string>{"../suite/test_b.xlsx::乙"}));
+  EXPECT_TRUE(Has(f.out, "rootdir: " + (root_ / "work").string()));
+
+  f = tovik({"-v", "sub"}, root_ / "suite");
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "\nsub/test_a.xlsx::甲 PASSED"));
+
+  // the same file named twice is collected once
+  f = tovik({"--collect-only", "suite/test_b.xlsx", "suite"});
+  EXPECT_EQ(lines_with(f.out, "::").size(), 2u) << f.out;
+}
+
+}  // namespace
