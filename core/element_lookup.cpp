@@ -21,14 +21,6 @@ std::string now_stamp() {
   return buf;
 }
 
-// A rectangle as the driver reports it: x, y, width, height, whole numbers shown as such.
-Value rect_value(const webdriver::Rect& r) {
-  const auto num = [](double d) {
-    return d == static_cast<double>(static_cast<long long>(d)) ? Value(static_cast<long long>(d)) : Value(d);
-  };
-  return Value(Dict{{"x", num(r.x)}, {"y", num(r.y)}, {"width", num(r.width)}, {"height", num(r.height)}});
-}
-
 bool is_browser(webdriver::Driver& d) { return d.capabilities().contains("browserName"); }
 
 }  // namespace
@@ -62,7 +54,7 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
       if (locator.value().find("android.widget.Toast") != std::string::npos) {
         logger->info("元素定位成功");
       } else {
-        logger->info("元素定位成功: 【{}】{}", ele->tag_name(), repr(rect_value(ele->rect())));
+        logger->info("元素定位成功: 【{}】{}", ele->tag_name(), repr(webdriver::to_value(ele->rect())));
       }
       found = ele;
       return Value(std::shared_ptr<Object>(ele));

@@ -10,6 +10,7 @@
 
 #include "outside/allure/step.hpp"
 #include "outside/host/allure_plugin.hpp"
+#include "outside/host/browser_plugin.hpp"
 #include "outside/host/expression.hpp"
 #include "outside/host/fixtures.hpp"
 #include "outside/host/interrupt.hpp"
@@ -386,6 +387,7 @@ std::vector<std::unique_ptr<Plugin>> builtin_plugins() {
   out.push_back(std::make_unique<MainPlugin>());
   out.push_back(std::make_unique<TerminalReporter>(std::cout));
   out.push_back(std::make_unique<WorkbookPlugin>());
+  out.push_back(std::make_unique<BrowserPlugin>());
   out.push_back(std::make_unique<AllurePlugin>());
   out.push_back(std::make_unique<JunitPlugin>());
   return out;

@@ -15,6 +15,9 @@ struct Rect {
   double x = 0, y = 0, width = 0, height = 0;
 };
 
+// {'x': .., 'y': .., 'width': .., 'height': ..} as drivers report it; whole numbers stay integers.
+Value to_value(const Rect& r);
+
 class Element : public Object {
  public:
   std::string type_name() const override { return "WebElement"; }

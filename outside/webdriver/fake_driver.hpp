@@ -108,9 +108,10 @@ class FakeDriver : public Driver {
   // The open alert, if any; a count of polls lets tests open it late.
   std::shared_ptr<Alert> alert;
   int alert_polls = 0;
+  int alert_after = 0;  // polls that find no alert before it opens
   std::shared_ptr<Alert> switch_to_alert() override {
     ++alert_polls;
-    if (!alert) throw WebDriverException("no such alert");
+    if (!alert || alert_polls <= alert_after) throw WebDriverException("no such alert");
     return alert;
   }
   void perform_actions(const Json& payload) override { performed.push_back(payload); }

@@ -1,0 +1,142 @@
+#include "outside/webdriver/w3c_driver.hpp"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "outside/webdriver/actions.hpp"
+#include "support/base/errors.hpp"
+#include "support/base/log.hpp"
+
+namespace tovik::webdriver {
+
+namespace {
+
+std::vector<std::string> string_list(const Json& j, const std::string& what) {
+  std::vector<std::string> out;
+  if (!j.is_array()) throw WebDriverException("WebDriver answered " + what + " with " + j.dump() + " instead of a list");
+  for (const auto& item : j) out.push_back(wire_text(item));
+  return out;
+}
+
+}  // namespace
+
+std::shared_ptr<W3CDriver> W3CDriver::connect(const std::string& base_url, const Json& capabilities, Cleanup cleanup,
+                                              Timeouts timeouts) {
+  return std::make_shared<W3CDriver>(W3CSession::create(base_url, capabilities, timeouts), std::move(cleanup));
+}
+
+W3CDriver::W3CDriver(std::shared_ptr<W3CSession> session, Cleanup cleanup)
+    : session_(std::move(session)), cleanup_(std::move(cleanup)) {}
+
+W3CDriver::~W3CDriver() {
+  try {
+    quit();
+  } catch (...) {
+    // quit() logs what went wrong; a destructor has nobody to tell.
+  }
+}
+
+std::string W3CDriver::repr() const {
+  return "<WebDriver session '" + session_->id() + "' at " + session_->base_url() + ">";
+}
+
+Dict W3CDriver::capabilities() {
+  Value v = from_json(session_->capabilities());
+  return v.is_dict() ? v.as_dict() : Dict();
+}
+
+void W3CDriver::maximize_window() { session_->command("POST", "/window/maximize"); }
+
+void W3CDriver::get(const std::string& url) { session_->command("POST", "/url", Json{{"url", url}}); }
+
+std::string W3CDriver::title() { return wire_text(session_->command("GET", "/title")); }
+
+std::string W3CDriver::current_url() { return wire_text(session_->command("GET", "/url")); }
+
+std::string W3CDriver::page_source() { return wire_text(session_->command("GET", "/source")); }
+
+Value W3CDriver::execute_script(const std::string& script, const List& args) {
+  Json body{{"script", script}, {"args", encode_wire_value(Value(args))}};
+  return decode_wire_value(session_->command("POST", "/execute/sync", body), session_);
+}
+
+std::shared_ptr<Element> W3CDriver::find_element(const std::string& by, const std::string& value) {
+  return element_from_wire(session_->command("POST", "/element", locator_body(by, value, *session_)), session_);
+}
+
+std::vector<std::shared_ptr<Element>> W3CDriver::find_elements(const std::string& by, const std::string& value) {
+  return elements_from_wire(session_->command("POST", "/elements", locator_body(by, value, *session_)), session_);
+}
+
+void W3CDriver::switch_to_frame(const std::shared_ptr<Element>& frame) {
+  if (!frame) throw ValueError("switch_to_frame needs a frame element");
+  session_->command("POST", "/frame", Json{{"id", {{kElementKey, frame->id()}}}});
+}
+
+void W3CDriver::switch_to_parent_frame() { session_->command("POST", "/frame/parent"); }
+
+void W3CDriver::switch_to_default_content() { session_->command("POST", "/frame", Json{{"id", nullptr}}); }
+
+void W3CDriver::switch_to_context(const std::string& name) {
+  session_->command("POST", "/context", Json{{"name", name}});
+}
+
+std::shared_ptr<Alert> W3CDriver::switch_to_alert() {
+  return std::make_shared<W3CAlert>(session_, wire_text(session_->command("GET", "/alert/text")));
+}
+
+void W3CDriver::perform_actions(const Json& payload) {
+  if (!payload.is_object() || !payload.contains("actions") || !payload["actions"].is_array()) {
+    throw ValueError("an actions payload is {\"actions\": [...]}, not " + payload.dump());
+  }
+  session_->command("POST", "/actions", payload);
+}
+
+void W3CDriver::release_actions() { session_->command("DELETE", "/actions"); }
+
+void W3CDriver::debugger() {
+  if (!isatty(STDIN_FILENO)) {
+    log::get("tovik.webdriver")->warn("debugger: stdin is not a terminal, carrying on without pausing");
+    return;
+  }
+  std::cerr << "tovik: paused with the browser open (" << session_->base_url() << ", session " << session_->id()
+            << "). Press Enter to carry on..." << std::flush;
+  std::string line;
+  std::getline(std::cin, line);
+  if (!std::cin) std::cin.clear();
+}
+
+std::string W3CDriver::current_package() {
+  return wire_text(session_->command("GET", "/appium/device/current_package"));
+}
+
+void W3CDriver::start_activity(const std::string& app_package, const std::string& app_activity) {
+  session_->command("POST", "/appium/device/start_activity",
+                    Json{{"appPackage", app_package}, {"appActivity", app_activity}});
+}
+
+std::vector<std::string> W3CDriver::contexts() { return string_list(session_->command("GET", "/contexts"), "contexts"); }
+
+std::string W3CDriver::current_context() { return wire_text(session_->command("GET", "/context")); }
+
+void W3CDriver::quit() {
+  std::lock_guard<std::mutex> lock(quit_mutex_);
+  if (quit_) return;
+  quit_ = true;
+  auto logger = log::get("tovik.webdriver");
+  try {
+    session_->close();
+  } catch (const std::exception& e) {
+    logger->warn("ending WebDriver session {} at {} failed: {}", session_->id(), session_->base_url(), e.what());
+  }
+  if (cleanup_) {
+    try {
+      cleanup_();
+    } catch (const std::exception& e) {
+      logger->warn("cleaning up after WebDriver session {} failed: {}", session_->id(), e.what());
+    }
+  }
+}
+
+}  // namespace tovik::webdriver
