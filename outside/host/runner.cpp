@@ -443,18 +443,9 @@ std::unique_ptr<PreparedConfig> prepare_config(const std::vector<std::string>& a
 }
 
 int main(const std::vector<std::string>& args, const std::vector<Plugin*>& plugins) {
-  std::unique_ptr<PreparedConfig> prepared;
   try {
-    prepared = prepare_config(args, plugins);
-  } catch (const UsageError& e) {
-    std::cerr << "ERROR: " << e.what() << "\n";
-    return kUsageError;
-  } catch (const std::exception& e) {
-    std::cerr << "INTERNALERROR> " << describe_error(e) << "\n";
-    return kInternalError;
-  }
-  Config& c = prepared->config;
-  try {
+    auto prepared = prepare_config(args, plugins);
+    Config& c = prepared->config;
     if (c.flag_option("help")) {
       std::cout << "usage: tovik run [options] [file_or_dir] [file_or_dir] [...]\n\noptions:\n" << c.parser.help();
       return kOk;

@@ -1,6 +1,8 @@
 // Recursive-descent parser from JSONPath text to the Program the evaluator walks.
 
 #include <charconv>
+
+#include "support/base/utf8.hpp"
 #include <string>
 
 #include "support/base/errors.hpp"
@@ -29,23 +31,6 @@ bool is_name_start(char c) {
 bool is_name_char(char c) { return is_name_start(c) || c == '-'; }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 bool is_singular(const Segments& path) {
   for (const Segment& seg : path) {
