@@ -34,7 +34,7 @@ Value KeywordCall::operator()(const List& args, const Dict& kwargs) const {
   if (!kwargs.empty())
     throw TypeError("关键字 " + entry_->name + " 只接受位置参数，不接受命名参数 " + repr(Value(kwargs)));
   const auto& logger = log::lexa_utils();
-  logger->info("正在执行关键字: 【{}】{}", entry_->name, repr(Value::tuple(args)));
+  logger->info("正在执行关键字: 【{}】{}", entry_->name, repr(Value::tuple(entry_->shown(args))));
   Value result = entry_->invoke(*self_, args);
   logger->info("关键字执行完毕 ");
   return result;

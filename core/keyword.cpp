@@ -115,7 +115,8 @@ Value KeywordEntry::invoke(BaseKeyWord& self, const List& args, const Dict& kwar
   if (step.empty()) return method(self, bound);
   std::vector<allure::Parameter> step_params;
   if (allure::current()) {
-    for (std::size_t i = 0; i < params.size(); ++i) step_params.push_back({params[i].name, repr(bound.at(i))});
+    const List values = shown(bound.values());
+    for (std::size_t i = 0; i < params.size(); ++i) step_params.push_back({params[i].name, repr(values.at(i))});
   }
   return allure::step(step, std::move(step_params), [&] { return method(self, bound); });
 }

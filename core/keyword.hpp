@@ -72,6 +72,11 @@ struct KeywordEntry {
   std::string step;
   std::vector<Param> params;
   std::function<Value(BaseKeyWord&, const Args&)> method;
+  // How log lines and report steps show the arguments (positional, in declared order); null
+  // shows them as given. Keywords whose arguments can hold secrets mask them here.
+  std::function<List(const List&)> shown_args;
+
+  List shown(const List& args) const { return shown_args ? shown_args(args) : args; }
 
   // Validates the arguments against the parameters and runs the keyword inside its step.
   // Extra positional arguments and unknown named ones are ignored.

@@ -11,6 +11,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "examples/demo_api.hpp"
+#include "examples/demo_pages.hpp"
+
 namespace {
 
 const char* kIndex = R"(<!doctype html>
@@ -60,6 +63,8 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   routes(server);
+  tovik::examples::add_demo_pages(server);
+  tovik::examples::add_demo_api(server);
   if (port == 0) port = server.bind_to_any_port("127.0.0.1");
   else if (!server.bind_to_port("127.0.0.1", port)) port = -1;
   if (port <= 0) {

@@ -76,6 +76,7 @@ void JunitPlugin::on_session_start(const Config&) {
 }
 
 void JunitPlugin::on_collect_error(const CollectError& error) {
+  if (path_.empty()) return;  // no report asked for: nothing to keep
   Entry e;
   e.classname = classname_of(error.file);
   e.name = fs::path(error.file).filename().string();
@@ -88,6 +89,7 @@ void JunitPlugin::on_collect_error(const CollectError& error) {
 }
 
 void JunitPlugin::on_case_finish(const CaseReport& r) {
+  if (path_.empty()) return;  // no report asked for: the logs of all cases need not pile up
   Entry e;
   e.classname = classname_of(r.test->file);
   e.name = r.test->name;

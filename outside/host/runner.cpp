@@ -292,7 +292,7 @@ void run_case(const TestCase& tc, Config& config, FixtureManager& fixtures, LogS
       }
     }
   }
-  report.log = logs.capture().text();
+  report.log = logs.capture().take_text();
   report.stop_ms = std::max(now_ms(), report.start_ms);
   report.result.stop = report.stop_ms;
 }

@@ -103,8 +103,10 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
     List args;
     args.reserve(step.args.size());
     for (const auto& a : step.args) args.push_back(resolve(a, lookup));
-    allure::step(title, {{"keyword", step.keyword}, {"args", repr(Value::tuple(args))}},
-                 [&] { kw->member("_key_" + step.keyword)(args); });
+    const std::string member = "_key_" + step.keyword;
+    // an unknown keyword fails inside its row's step, so the report shows where
+    const List shown = kw->has_member(member) ? kw->member(member).entry().shown(args) : args;
+    allure::step(title, {{"keyword", step.keyword}, {"args", repr(Value::tuple(shown))}}, [&] { kw->member(member)(args); });
   }
   ctx.current_step = nullptr;
 }

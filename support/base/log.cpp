@@ -65,7 +65,12 @@ void set_level(spdlog::level::level_enum level) {
 
 std::vector<Record> CaptureSink::records() const {
   std::lock_guard lock(const_cast<std::mutex&>(mutex_));
-  return records_;
+  std::vector<Record> out;
+  out.reserve(entries_.size());
+  for (const Entry& e : entries_)
+    out.push_back({loggers_[e.logger], static_cast<spdlog::level::level_enum>(e.level),
+                   (e.orphan ? orphans_ : text_).substr(e.begin, e.size)});
+  return out;
 }
 
 std::vector<std::string> CaptureSink::messages() const {
@@ -79,18 +84,40 @@ std::string CaptureSink::text() const {
   return text_;
 }
 
+std::string CaptureSink::take_text() {
+  std::lock_guard lock(mutex_);
+  std::string out = std::move(text_);
+  text_.clear();
+  orphans_.clear();
+  entries_.clear();
+  return out;
+}
+
 void CaptureSink::clear() {
   std::lock_guard lock(mutex_);
-  records_.clear();
   text_.clear();
+  orphans_.clear();
+  entries_.clear();
 }
 
 void CaptureSink::sink_it_(const spdlog::details::log_msg& msg) {
-  records_.push_back({std::string(msg.logger_name.begin(), msg.logger_name.end()), msg.level,
-                      std::string(msg.payload.begin(), msg.payload.end())});
   spdlog::memory_buf_t formatted;
   formatter_->format(msg, formatted);
-  text_.append(formatted.data(), formatted.size());
+  const std::string_view line(formatted.data(), formatted.size());
+  const std::string_view payload(msg.payload.data(), msg.payload.size());
+  const std::size_t at = line.find(payload);
+  Entry e{text_.size() + at, static_cast<std::uint32_t>(payload.size()), 0, static_cast<std::uint8_t>(msg.level), false};
+  if (at == std::string_view::npos) {
+    e.orphan = true;
+    e.begin = orphans_.size();
+    orphans_.append(payload);
+  }
+  text_.append(line);
+  const std::string_view name(msg.logger_name.data(), msg.logger_name.size());
+  const auto known = std::find(loggers_.begin(), loggers_.end(), name);
+  e.logger = static_cast<std::uint16_t>(known - loggers_.begin());
+  if (known == loggers_.end()) loggers_.emplace_back(name);
+  entries_.push_back(e);
 }
 
 }  // namespace tovik::log

@@ -1,6 +1,7 @@
 // Named loggers of the system and the one place that decides where their lines go.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,8 @@ class CaptureSink : public spdlog::sinks::base_sink<std::mutex> {
   std::vector<std::string> messages() const;
   // The lines formatted by the sink's pattern, one per line.
   std::string text() const;
+  // text(), then clear(): the text is handed over, not copied.
+  std::string take_text();
   void clear();
 
  protected:
@@ -55,8 +58,18 @@ class CaptureSink : public spdlog::sinks::base_sink<std::mutex> {
   void flush_() override {}
 
  private:
-  std::vector<Record> records_;
+  // Each line once: the formatted text, and per record where its message lies in it.
+  struct Entry {
+    std::size_t begin;
+    std::uint32_t size;
+    std::uint16_t logger;  // index into loggers_
+    std::uint8_t level;
+    bool orphan;  // in orphans_: the pattern leaves the message out
+  };
   std::string text_;
+  std::string orphans_;
+  std::vector<Entry> entries_;
+  std::vector<std::string> loggers_;
 };
 
 }  // namespace tovik::log

@@ -1,12 +1,14 @@
 // What an HTTP exchange leaves behind: the record that keywords save from and YAML cases extract from.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "support/base/value.hpp"
+#include "support/http/request.hpp"
 
 namespace tovik::http {
 
@@ -20,6 +22,10 @@ struct Response : Object {
   Dict cookies;         // cookies the response set, name -> value
   std::string url;      // final URL after any redirects
   double elapsed = 0;   // seconds from sending to the complete response
+  // The request this answers; null for a response made by hand.
+  std::shared_ptr<const Request> request;
+  // The redirect responses that led here, oldest first (when the client follows redirects).
+  std::vector<std::shared_ptr<const Response>> history;
 
   std::string type_name() const override { return "Response"; }
   std::string repr() const override;

@@ -1,0 +1,203 @@
+#include "support/http/message_text.hpp"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include "support/base/printable.hpp"
+
+namespace tovik::http {
+
+namespace {
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+char lower_char(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower_char(a[i]) != lower_char(b[i])) return false;
+  return true;
+}
+
+bool icontains(std::string_view s, std::string_view word) {
+  for (std::size_t i = 0; i + word.size() <= s.size(); ++i)
+    if (iequals(s.substr(i, word.size()), word)) return true;
+  return false;
+}
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  std::uint32_t cp;
+  if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+std::string utf8_replacing(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = utf8_length(s, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string bytes_literal(std::string_view s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "b'";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\'': out += "\\'"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c >= 0x20 && c < 0x7f) {
+          out += static_cast<char>(c);
+        } else {
+          out += "\\x";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        }
+    }
+  }
+  return out + "'";
+}
+
+std::string charset_of(std::string_view content_type) {
+  const std::string ct = lower(content_type);
+  const auto at = ct.find("charset=");
+  if (at == std::string::npos) return "";
+  std::string cs = ct.substr(at + 8);
+  cs = cs.substr(0, cs.find_first_of("; \t"));
+  if (cs.size() >= 2 && cs.front() == '"' && cs.back() == '"') cs = cs.substr(1, cs.size() - 2);
+  return cs;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = utf8_length(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+bool is_sensitive_header(std::string_view name) {
+  return iequals(name, "authorization") || iequals(name, "proxy-authorization") || iequals(name, "cookie") ||
+         iequals(name, "set-cookie") || icontains(name, "token") || icontains(name, "secret") || icontains(name, "key");
+}
+
+HeaderList masked(const HeaderList& headers) {
+  HeaderList out = headers;
+  for (auto& [k, v] : out)
+    if (is_sensitive_header(k)) v = std::string(kMasked);
+  return out;
+}
+
+std::string headers_text(const HeaderList& headers) {
+  bool repeats = false;
+  for (std::size_t i = 0; i < headers.size() && !repeats; ++i)
+    for (std::size_t j = i + 1; j < headers.size() && !repeats; ++j) repeats = iequals(headers[i].first, headers[j].first);
+  std::string out = repeats ? "Headers([" : "Headers({";
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    const auto& [name, value] = headers[i];
+    const std::string shown = repr_text(is_sensitive_header(name) ? kMasked : std::string_view(value));
+    if (i) out += ", ";
+    if (repeats) out += "(" + repr_text(name) + ", " + shown + ")";
+    else out += repr_text(name) + ": " + shown;
+  }
+  out += repeats ? "])" : "})";
+  return out;
+}
+
+std::string body_text(std::string_view content) {
+  std::string_view part = content.substr(0, kBodyShown);
+  const bool text = part.find('\0') == std::string_view::npos && is_valid_utf8(content);
+  std::string out;
+  if (text) {
+    // cut on a character boundary
+    while (part.size() < content.size() && !part.empty() && (static_cast<unsigned char>(content[part.size()]) & 0xC0) == 0x80)
+      part.remove_suffix(1);
+    out = std::string(part);
+  } else {
+    out = bytes_literal(part);
+  }
+  if (part.size() < content.size())
+    out += " ...（正文共 " + std::to_string(content.size()) + " 字节，只显示前 " + std::to_string(part.size()) + " 字节）";
+  return out;
+}
+
+std::string request_text(const Request& request) {
+  std::string out = request.method + " " + request.url + "\n";
+  for (const auto& [k, v] : masked(request.headers)) out += k + ": " + v + "\n";
+  return out + "\n" + body_text(request.content);
+}
+
+std::string response_text(const Response& response) {
+  std::string out = std::to_string(response.status_code);
+  if (!response.reason.empty()) out += " " + response.reason;
+  out += "\n" + response.url + "\n";
+  for (const auto& [k, v] : masked(response.headers)) out += k + ": " + v + "\n";
+  return out + "\n" + body_text(response.content);
+}
+
+std::string decode_text(std::string_view content, std::string_view content_type) {
+  const std::string cs = charset_of(content_type);
+  if (cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") return utf8_replacing(content);
+  iconv_t cd = ::iconv_open("UTF-8", cs.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8_replacing(content);  // a charset iconv does not know
+  std::string out;
+  out.reserve(content.size() * 2);
+  char* in = const_cast<char*>(content.data());
+  std::size_t in_left = content.size();
+  char buf[8192];
+  while (in_left > 0) {
+    char* o = buf;
+    std::size_t o_left = sizeof buf;
+    const std::size_t rc = ::iconv(cd, &in, &in_left, &o, &o_left);
+    out.append(buf, sizeof buf - o_left);
+    if (rc == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // an invalid or cut-off sequence: one replacement character, then go on after the byte
+      out += "\xEF\xBF\xBD";
+      ++in;
+      --in_left;
+      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  ::iconv_close(cd);
+  return out;
+}
+
+}  // namespace tovik::http
