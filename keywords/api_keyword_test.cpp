@@ -213,8 +213,8 @@ TEST_F(Api, TransportFailuresSpendThePartsAndLeaveNoResponse) {
   EXPECT_NE(err.find(kw->client->base_url() + "/api/anything"), std::string::npos) << err;
   EXPECT_EQ(error_of("save_code", {Value("c")}), kNoResponse);
 
-  call("new_client", {Value(0.2)});
-  EXPECT_EQ(error_of("send_http", {Value("GET"), Value("/api/slow?seconds=0.6")}).rfind("TimeoutError: 请求超时", 0), 0u);
+  call("new_client", {Value(0.4)});
+  EXPECT_EQ(error_of("send_http", {Value("GET"), Value("/api/slow?seconds=1.2")}).rfind("TimeoutError: 请求超时", 0), 0u);
   call("send_http", {Value("POST"), Value("/api/anything")});
   EXPECT_EQ(echoed("$.headers['X-Gone']"), "false");
 }

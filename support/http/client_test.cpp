@@ -87,7 +87,7 @@ class ClientTest : public ::testing::Test {
             res.set_content(text, "text/plain; charset=utf-8");  // compressed when the client asks
           });
           s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
             res.set_content("late", "text/plain");
           });
         }) {}
@@ -336,14 +336,14 @@ TEST_F(ClientTest, TransportFailuresNameTheUrl) {
 
   Client::Options quick;
   quick.base_url = server_.url();
-  quick.timeout = 0.2;
+  quick.timeout = 0.4;
   Client slow(std::move(quick));
   try {
     slow.send(slow.build_request("GET", "/slow"));
     FAIL() << "no error";
   } catch (const TimeoutError& e) {
     EXPECT_NE(std::string(e.what()).find("GET " + server_.url("/slow")), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("0.2 秒"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("0.4 秒"), std::string::npos) << e.what();
   }
   // the client is still usable after a failure
   EXPECT_EQ(slow.send(slow.build_request("GET", "/echo"))->status_code, 200);
