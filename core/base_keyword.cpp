@@ -94,6 +94,20 @@ bool BaseKeyWord::has_member(std::string_view name) const {
   return keyword && cls.has_keyword(*keyword);
 }
 
+namespace {
+const char* const kNoDevice = "尚未启动设备：请先使用 new_driver 或 set_driver 关键字";
+}
+
+webdriver::Driver& BaseKeyWord::need_driver() {
+  if (!driver) throw ValueError(kNoDevice);
+  return *driver;
+}
+
+webdriver::WebDriverWait& BaseKeyWord::need_wait() {
+  if (!wait) throw ValueError(kNoDevice);
+  return *wait;
+}
+
 void BaseKeyWord::print_key_doc(std::ostream& out) const { klass().print_key_doc(out); }
 void BaseKeyWord::print_key_doc() const { klass().print_key_doc(std::cout); }
 

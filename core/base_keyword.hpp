@@ -73,6 +73,11 @@ class BaseKeyWord {
   std::shared_ptr<webdriver::Driver> driver;
   std::optional<webdriver::WebDriverWait> wait;
   std::shared_ptr<webdriver::Element> _activate_ele;
+
+ protected:
+  // The driver and its wait, or a ValueError telling the user to open a device first.
+  webdriver::Driver& need_driver();
+  webdriver::WebDriverWait& need_wait();
 };
 
 }  // namespace tovik

@@ -30,7 +30,8 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
     const TovikLocator locator(locator_str);
     const auto& logger = log::lexa_utils();
     logger->info("正在定位元素: {}", locator.repr());
-    if (!driver || !wait) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
+    need_driver();
+    need_wait();
 
     const std::string message = "元素定位失败：等待超时， tovik_locator=" + locator.repr();
     std::shared_ptr<webdriver::Element> found;
@@ -75,7 +76,7 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
 
 bool BaseKeyWord::can_interactive(const std::shared_ptr<webdriver::Element>& ele) {
   return allure::step("判断元素是否可以交互", {}, [&] {
-    if (!driver) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
+    need_driver();
     if (is_browser(*driver)) {
       const bool displayed = ele->is_displayed();
       const bool enabled = ele->is_enabled();

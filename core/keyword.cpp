@@ -8,6 +8,7 @@
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik {
 
@@ -157,15 +158,6 @@ bool KeywordClass::has_keyword(std::string_view keyword) const {
   return std::binary_search(names.begin(), names.end(), keyword);
 }
 
-namespace {
-std::string_view strip(std::string_view s) {
-  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
-  while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
-  return s;
-}
-}  // namespace
-
 void KeywordClass::print_key_doc(std::ostream& out) const {
   out << "关键字及其参数\n";
   out << "====================\n";
@@ -175,7 +167,7 @@ void KeywordClass::print_key_doc(std::ostream& out) const {
       out << "读取关键字文档出错： " << name << "\n";
       continue;
     }
-    out << strip(entry->doc) << "\n";
+    out << strip_space(entry->doc) << "\n";
     out << "--------------------\n";
   }
   out.flush();

@@ -6,6 +6,7 @@
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik {
 
@@ -38,13 +39,6 @@ const std::pair<const char*, const char*> kStrategies[] = {
     {"FLUTTER_INTEGRATION_TEXT_CONTAINING", "-flutter text containing"},
     {"FLUTTER_INTEGRATION_TYPE", "-flutter type"},
 };
-
-std::string strip(std::string_view s) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
-  while (!s.empty() && space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && space(s.back())) s.remove_suffix(1);
-  return std::string(s);
-}
 
 std::string replace_all(std::string s, std::string_view from, std::string_view to) {
   for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) s.replace(pos, from.size(), to);
@@ -80,9 +74,9 @@ TovikLocator::TovikLocator(const std::string& locator_str) {
     if (pos == std::string::npos) break;
     start = pos + _split_char.size();
   }
-  if (pieces.size() > 0) set_value(Value(strip(pieces[0])));
-  if (pieces.size() > 1) set_by(Value(strip(pieces[1])));
-  if (pieces.size() > 2) set_index(Value(strip(pieces[2])));
+  if (pieces.size() > 0) set_value(Value(std::string(strip_space(pieces[0]))));
+  if (pieces.size() > 1) set_by(Value(std::string(strip_space(pieces[1]))));
+  if (pieces.size() > 2) set_index(Value(std::string(strip_space(pieces[2]))));
 }
 
 void TovikLocator::set_value(const Value& v) {

@@ -236,16 +236,6 @@ std::string xpath_literal(const std::string& text) {
   return out + ")";
 }
 
-webdriver::Driver& WebKeyWord::need_driver() {
-  if (!driver) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
-  return *driver;
-}
-
-webdriver::WebDriverWait& WebKeyWord::need_wait() {
-  if (!wait) throw ValueError("尚未启动设备：请先使用 new_driver 或 set_driver 关键字");
-  return *wait;
-}
-
 const KeywordClass& WebKeyWord::keyword_class() {
   // Defaults from the configuration are read once, when the class is first used.
   const auto& ui = settings::tovik_ui();

@@ -36,8 +36,6 @@ class WebKeyWord : public virtual BaseKeyWord {
   Value key_save_url(const Args& a);
 
  private:
-  webdriver::Driver& need_driver();
-  webdriver::WebDriverWait& need_wait();
   std::shared_ptr<webdriver::Alert> wait_for_alert();
 };
 
