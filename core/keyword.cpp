@@ -1,6 +1,8 @@
 #include "core/keyword.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cmath>
 #include <ostream>
 
@@ -23,6 +25,18 @@ Param optional(std::string name, ParamKind kind, Value default_value) {
   Param p = required(std::move(name), kind);
   p.default_value = std::move(default_value);
   return p;
+}
+
+double float_of(const Value& v) {
+  if (v.is_number() || v.is_bool()) return v.is_bool() ? (v.as_bool() ? 1.0 : 0.0) : v.as_float();
+  if (!v.is_str()) throw TypeError("float() argument must be a string or a real number, not '" + v.type_name() + "'");
+  const std::string s(strip_space(v.as_str()));
+  errno = 0;
+  char* end = nullptr;
+  const double d = std::strtod(s.c_str(), &end);
+  if (s.empty() || !end || *end != '\0' || errno == ERANGE || !std::isfinite(d))
+    throw ValueError("could not convert string to float: " + repr(v));
+  return d;
 }
 
 namespace {

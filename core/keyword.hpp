@@ -43,6 +43,10 @@ struct Param {
 Param required(std::string name, ParamKind kind = ParamKind::Any);
 Param optional(std::string name, ParamKind kind, Value default_value);
 
+// A number of seconds or the like as Python's float() reads it: numbers, and texts holding a
+// decimal number. ValueError for other texts, TypeError for other kinds.
+double float_of(const Value& v);
+
 // The arguments of one call, bound to the declared parameters.
 class Args {
  public:

@@ -1,6 +1,5 @@
 #include "keywords/web_keyword.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -200,18 +199,6 @@ int pixels(const Value& v, const char* name) {
   throw TypeError("关键字 move 的参数 " + std::string(name) + " 应为整数，实际为 " + v.type_name() + ": " + repr(v));
 }
 
-// Seconds of a sleep: a number, or a text holding a decimal number.
-double seconds_of(const Value& v) {
-  if (v.is_number()) return v.as_float();
-  const std::string& s = v.as_str();
-  errno = 0;
-  char* end = nullptr;
-  const double d = std::strtod(s.c_str(), &end);
-  if (s.empty() || !end || *end != '\0' || errno == ERANGE || !std::isfinite(d))
-    throw ValueError("could not convert string to float: " + repr(v));
-  return d;
-}
-
 }  // namespace
 
 std::string xpath_literal(const std::string& text) {
@@ -370,7 +357,7 @@ Value WebKeyWord::key_chosen(const Args& a) {
 
 Value WebKeyWord::key_sleep(const Args& a) {
   log::lexa()->info("强制等待");
-  const double secs = seconds_of(a["times"]);
+  const double secs = float_of(a["times"]);
   if (secs <= 0) return Value();
   timespec ts;
   ts.tv_sec = static_cast<time_t>(secs);

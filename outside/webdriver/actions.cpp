@@ -71,8 +71,11 @@ PointerActions& PointerActions::pause(double seconds) {
 }
 
 ActionBuilder::ActionBuilder(std::shared_ptr<Driver> driver, int duration_ms)
+    : ActionBuilder(std::move(driver), std::make_shared<PointerInput>("mouse", "mouse"), duration_ms) {}
+
+ActionBuilder::ActionBuilder(std::shared_ptr<Driver> driver, std::shared_ptr<PointerInput> pointer, int duration_ms)
     : driver_(std::move(driver)),
-      mouse_(std::make_shared<PointerInput>("mouse", "mouse")),
+      mouse_(pointer ? std::move(pointer) : std::make_shared<PointerInput>("mouse", "mouse")),
       key_(std::make_shared<KeyInput>("keyboard")),
       pointer_action_(mouse_, duration_ms) {
   devices_.push_back(mouse_);

@@ -79,6 +79,8 @@ class PointerActions {
 class ActionBuilder {
  public:
   explicit ActionBuilder(std::shared_ptr<Driver> driver, int duration_ms = 250);
+  // With the given pointer in place of the default mouse (a touch pointer for swipes).
+  ActionBuilder(std::shared_ptr<Driver> driver, std::shared_ptr<PointerInput> pointer, int duration_ms = 250);
   std::shared_ptr<PointerInput> add_pointer_input(const std::string& kind, const std::string& name);
   std::shared_ptr<KeyInput> add_key_input(const std::string& name);
   const std::vector<std::shared_ptr<InputSource>>& devices() const { return devices_; }

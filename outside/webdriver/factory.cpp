@@ -78,6 +78,21 @@ Json merged_capabilities(const Value& argument) {
   return caps;
 }
 
+// Appium servers refuse capabilities outside the W3C set unless they carry a vendor prefix;
+// testers write them bare ("app", "deviceName"), as the Appium clients let them.
+Json with_appium_prefix(const Json& caps) {
+  static const char* const kStandard[] = {"browserName",  "browserVersion",           "platformName",
+                                          "acceptInsecureCerts", "pageLoadStrategy",  "proxy",
+                                          "setWindowRect", "strictFileInteractability", "timeouts",
+                                          "unhandledPromptBehavior", "webSocketUrl"};
+  Json out = Json::object();
+  for (const auto& [key, value] : caps.items()) {
+    const bool standard = std::any_of(std::begin(kStandard), std::end(kStandard), [&](const char* k) { return key == k; });
+    out[standard || key.find(':') != std::string::npos ? key : "appium:" + key] = value;
+  }
+  return out;
+}
+
 Json& object_member(Json& parent, const std::string& key) {
   if (!parent.contains(key) || parent[key].is_null()) parent[key] = Json::object();
   if (!parent[key].is_object()) throw ValueError("capability " + key + " must be a JSON object, not " + parent[key].dump());
@@ -246,7 +261,7 @@ std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::str
       throw WebDriverException(name + " needs an Appium server: give the hub, or set selenium_grid in [tovik_ui]");
     }
     if (!caps.contains("platformName")) caps["platformName"] = name == "android" ? "Android" : "iOS";
-    return W3CDriver::connect(remote, caps);
+    return W3CDriver::connect(remote, with_appium_prefix(caps));
   }
 
   if (!caps.contains("browserName")) caps["browserName"] = name;

@@ -81,10 +81,16 @@ TEST_F(FactoryTest, AppSessionsCarryThePlatformAndMergedCapabilities) {
   EXPECT_TRUE(w3c->session()->is_appium());
   driver->quit();
 
+  // bare Appium capabilities get the vendor prefix; W3C ones and prefixed ones stay as written
+  set("TOVIK_UI_CAPABILITIES", std::nullopt);
   RecordingEndpoint ios(Json{{"platformName", "iOS"}});
-  get_webdriver("IOS", ios.url(), Value(Dict{{"platformName", "iOS"}, {"appium:udid", "u"}}))->quit();
-  EXPECT_EQ(session_request(ios)["platformName"], "iOS");
-  EXPECT_EQ(session_request(ios)["appium:udid"], "u");
+  get_webdriver("IOS", ios.url(),
+                Value(Dict{{"platformName", "iOS"}, {"appium:udid", "u"}, {"app", "/tmp/x.ipa"}, {"deviceName", "iPhone"},
+                           {"newCommandTimeout", 60}, {"acceptInsecureCerts", true}, {"ms:edgeOptions", Value(Dict{})}}))
+      ->quit();
+  EXPECT_EQ(session_request(ios), (Json{{"platformName", "iOS"}, {"appium:udid", "u"}, {"appium:app", "/tmp/x.ipa"},
+                                       {"appium:deviceName", "iPhone"}, {"appium:newCommandTimeout", 60},
+                                       {"acceptInsecureCerts", true}, {"ms:edgeOptions", Json::object()}}));
 }
 
 TEST_F(FactoryTest, BrowsersOnAHubGetTheirNameAndHeadlessFlag) {

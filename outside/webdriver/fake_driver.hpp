@@ -84,7 +84,12 @@ class FakeDriver : public Driver {
   void get(const std::string& url) override { calls.push_back("get:" + url); }
   std::string title() override { return "fake"; }
   std::string current_url() override { return "about:blank"; }
-  std::string page_source() override { return "<html></html>"; }
+  // Each read of the page source; a test may change what the page shows.
+  std::function<std::string()> on_page_source;
+  std::string page_source() override {
+    calls.push_back("page_source");
+    return on_page_source ? on_page_source() : "<html></html>";
+  }
   Value execute_script(const std::string& script, const List& args) override {
     calls.push_back("script:" + script);
     script_args.push_back(args);
@@ -118,7 +123,11 @@ class FakeDriver : public Driver {
   void release_actions() override { calls.push_back("release_actions"); }
   std::vector<Json> performed;
   void debugger() override { calls.push_back("debugger"); }
-  std::string current_package() override { return {}; }
+  std::string package = "com.example.app";
+  std::string current_package() override {
+    calls.push_back("current_package");
+    return package;
+  }
   void start_activity(const std::string& p, const std::string& a) override { calls.push_back("activity:" + p + "/" + a); }
   std::vector<std::string> contexts() override { return {"NATIVE_APP"}; }
   std::string current_context() override { return "NATIVE_APP"; }

@@ -107,13 +107,14 @@ void W3CDriver::debugger() {
   if (!std::cin) std::cin.clear();
 }
 
+// Appium 3 servers offer these as mobile commands only; the old /appium/device routes are gone.
 std::string W3CDriver::current_package() {
-  return wire_text(session_->command("GET", "/appium/device/current_package"));
+  return wire_text(session_->command("POST", "/execute/sync", Json{{"script", "mobile: getCurrentPackage"}, {"args", Json::array()}}));
 }
 
 void W3CDriver::start_activity(const std::string& app_package, const std::string& app_activity) {
-  session_->command("POST", "/appium/device/start_activity",
-                    Json{{"appPackage", app_package}, {"appActivity", app_activity}});
+  session_->command("POST", "/execute/sync",
+                    Json{{"script", "mobile: startActivity"}, {"args", Json::array({{{"intent", app_package + "/" + app_activity}}})}});
 }
 
 std::vector<std::string> W3CDriver::contexts() { return string_list(session_->command("GET", "/contexts"), "contexts"); }

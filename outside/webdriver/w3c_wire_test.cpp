@@ -213,7 +213,7 @@ TEST(W3CAppiumWire, AttributesDeviceCallsAndContexts) {
   RecordingEndpoint endpoint(Json{{"platformName", "Android"}});
   endpoint.respond([](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
     if (r.path == "/session/s-1/element/n-1/attribute/content-desc") return ok("Log in");
-    if (r.path == "/session/s-1/appium/device/current_package") return ok("com.example");
+    if (r.path == "/session/s-1/execute/sync" && r.body["script"] == "mobile: getCurrentPackage") return ok("com.example");
     if (r.path == "/session/s-1/contexts") return ok({"NATIVE_APP", "WEBVIEW_1"});
     if (r.path == "/session/s-1/context" && r.method == "GET") return ok("NATIVE_APP");
     return std::nullopt;
@@ -226,8 +226,8 @@ TEST(W3CAppiumWire, AttributesDeviceCallsAndContexts) {
 
   EXPECT_EQ(driver->current_package(), "com.example");
   driver->start_activity("com.example", ".MainActivity");
-  EXPECT_EQ(endpoint.last().path, "/session/s-1/appium/device/start_activity");
-  EXPECT_EQ(endpoint.last().body, (Json{{"appPackage", "com.example"}, {"appActivity", ".MainActivity"}}));
+  EXPECT_EQ(endpoint.last().path, "/session/s-1/execute/sync");
+  EXPECT_EQ(endpoint.last().body, (Json{{"script", "mobile: startActivity"}, {"args", {{{"intent", "com.example/.MainActivity"}}}}}));
   EXPECT_EQ(driver->contexts(), (std::vector<std::string>{"NATIVE_APP", "WEBVIEW_1"}));
   EXPECT_EQ(driver->current_context(), "NATIVE_APP");
   driver->switch_to_context("WEBVIEW_1");
