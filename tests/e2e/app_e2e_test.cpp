@@ -1,5 +1,5 @@
-// End-to-end tests of the app keywords: `tovik run` on workbooks driving the fake app of
-// tests/e2e/fake_app.xml through a real Appium 3 server with its fake driver. The suite starts
+// End-to-end tests of the app keywords: `tovik run` on workbooks driving the demo app of
+// examples/demo/demo_app.xml through a real Appium 3 server with its fake driver. The suite starts
 // Appium on a free port of 127.0.0.1 and puts a small proxy in front of it, which forwards every
 // command and, just before a session is deleted, fetches the fake driver's "actions" log: the W3C
 // actions exactly as the server received them.
