@@ -17,7 +17,9 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <exception>
 #include <fstream>
 #include <functional>
@@ -102,6 +104,25 @@ bool has_exited(pid_t pid) {
   siginfo_t info{};
   if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
   return info.si_pid == pid;
+}
+
+// Whether a process of the group is still running (zombies, which only wait to be reaped by
+// whoever adopted them, do not count).
+bool group_has_live_members(pid_t group) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');  // the command name may hold anything
+    if (close == std::string::npos || close + 2 >= stat.size()) continue;
+    char state = '?';
+    long ppid = 0, pgrp = 0;
+    if (std::sscanf(stat.c_str() + close + 2, "%c %ld %ld", &state, &ppid, &pgrp) != 3) continue;
+    if (pgrp == group && state != 'Z' && state != 'X') return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -225,6 +246,12 @@ void DriverProcess::stop(double grace_seconds) {
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
     reaped_ = true;
+    // The browser's processes are not our children: they die a moment after the signal. Whoever
+    // stops a driver expects them gone on return, so wait for that (briefly: SIGKILL is certain).
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         group_has_live_members(pid_) && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
   unregister(this);
 }
