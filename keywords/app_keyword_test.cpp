@@ -9,6 +9,8 @@
 #include "outside/allure/step.hpp"
 #include "outside/webdriver/actions.hpp"
 #include "outside/webdriver/fake_driver.hpp"
+#include "outside/webdriver/w3c_driver.hpp"
+#include "outside/webdriver/w3c_test_endpoint.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 
@@ -264,6 +266,41 @@ TEST_F(App, ShakeGivesUpQuietlyAfterAThousandPasses) {
   testing::internal::CaptureStdout();
   EXPECT_THROW(call("shake"), WebDriverException);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "第0次摇晃\n");
+}
+
+// What an Appium server receives for the operations the fake driver lacks: the current package
+// and the activity as mobile commands, the shake as emulator console commands.
+TEST(AppOnTheWire, ActivityAndShakeSendAppiumMobileCommands) {
+  webdriver::w3c_testing::RecordingEndpoint endpoint(Json{{"platformName", "Android"}});
+  int sources = 0;
+  endpoint.respond([&](const webdriver::w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+    const auto value = [](const Json& v) { return std::optional<std::pair<int, Json>>({200, Json{{"value", v}}}); };
+    if (r.path == "/session/s-1/execute/sync" && r.body["script"] == "mobile: getCurrentPackage") return value("com.example.shop");
+    if (r.path == "/session/s-1/source") return value(++sources < 3 ? "<hierarchy/>" : "<hierarchy changed=\"1\"/>");
+    return std::nullopt;
+  });
+  AppKeyWord kw(std::make_shared<Exchange>("/nonexistent-dir/v.yaml"), Value(Dict{}));
+  kw.driver = webdriver::W3CDriver::connect(endpoint.url(), Json{{"platformName", "Android"}});
+  kw.wait.emplace(kw.driver, 0.05, 0.01);
+
+  kw.member("_key_activity")(List{Value(".CartActivity")});
+  testing::internal::CaptureStdout();
+  kw.member("_key_shake")(List{});
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "第0次摇晃\n第1次摇晃\n");
+
+  std::vector<Json> scripts;
+  for (const auto& r : endpoint.requests())
+    if (r.path == "/session/s-1/execute/sync") scripts.push_back(r.body);
+  const auto console = [](const char* command) {
+    return Json{{"script", "mobile:execEmuConsoleCommand"}, {"args", {{{"command", command}}}}};
+  };
+  EXPECT_EQ(scripts, (std::vector<Json>{
+                         Json{{"script", "mobile: getCurrentPackage"}, {"args", Json::array()}},
+                         Json{{"script", "mobile: startActivity"}, {"args", {{{"intent", "com.example.shop/.CartActivity"}}}}},
+                         console("sensor set acceleration 10:20:30"), console("sensor set acceleration 0:0:0"),
+                         console("sensor set acceleration 10:20:30"), console("sensor set acceleration 0:0:0")}));
+  EXPECT_EQ(sources, 3);
+  kw.driver->quit();
 }
 
 TEST(AppDocs, TextsFollowTheHouseLayout) {
