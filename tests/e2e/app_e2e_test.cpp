@@ -180,16 +180,11 @@ class AppRun : public testing::Test {
     // The fixtures open app sessions from these settings; new_driver rows name hub and
     // capabilities themselves.
     write_file(root_ / "pytest.ini",
-               "[pytest]\n"
-               "tovik_variables = variables.yaml\n"
-               "log_file = tovik.log\n"
-               "log_file_level = info\n"
-               "\n[tovik_ui]\n"
-               "driver_type = android\n"
-               "selenium_grid = " + proxy_->url() + "\n"
-               "capabilities = " + caps() + "\n"
-               "wait_max = 1\n"
-               "wait_poll = 0.1\n");
+               device_ini("driver_type = android\n"
+                          "selenium_grid = " + proxy_->url() + "\n"
+                          "capabilities = " + caps() + "\n"
+                          "wait_max = 1\n"
+                          "wait_poll = 0.1\n"));
     write_file(root_ / "variables.yaml", "hub: " + proxy_->url() + "\n");
     proxy_->clear();
   }

@@ -199,6 +199,17 @@ inline void write_file(const fs::path& p, const std::string& text) {
   if (!out.flush()) throw std::runtime_error("cannot write " + p.string());
 }
 
+// The pytest.ini of a device test: variables.yaml as the variable file, the log at info level in
+// tovik.log, and the given lines as [tovik_ui].
+inline std::string device_ini(const std::string& ui_lines) {
+  return "[pytest]\n"
+         "tovik_variables = variables.yaml\n"
+         "log_file = tovik.log\n"
+         "log_file_level = info\n"
+         "\n[tovik_ui]\n" +
+         ui_lines;
+}
+
 // One workbook row: step number, description, keyword, arguments; nullptr leaves a cell empty.
 template <class... T>
 List R(T&&... cells) {

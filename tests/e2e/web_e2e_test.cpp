@@ -199,16 +199,11 @@ class WebRun : public testing::Test {
 
   void settings(double wait_max) {
     write_file(root_ / "pytest.ini",
-               "[pytest]\n"
-               "tovik_variables = variables.yaml\n"
-               "log_file = tovik.log\n"
-               "log_file_level = info\n"
-               "\n[tovik_ui]\n"
-               "driver_type = chrome\n"
-               "selenium_grid =\n"
-               "headless = true\n"
-               "wait_max = " + std::to_string(wait_max) + "\n"
-               "wait_poll = 0.1\n");
+               device_ini("driver_type = chrome\n"
+                          "selenium_grid =\n"
+                          "headless = true\n"
+                          "wait_max = " + std::to_string(wait_max) + "\n"
+                          "wait_poll = 0.1\n"));
   }
 
   void workbook(const std::string& name, const std::vector<SheetRows>& sheets) {
