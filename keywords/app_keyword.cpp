@@ -1,6 +1,7 @@
 #include "keywords/app_keyword.hpp"
 
 #include <iostream>
+#include <limits>
 
 #include "outside/allure/step.hpp"
 #include "outside/webdriver/actions.hpp"
@@ -132,9 +133,19 @@ Param seconds(std::string name, double default_value) {
   return p;
 }
 
+// A screen coordinate in pixels: a whole number that the wire's 32-bit integers can carry.
+Param pixel(std::string name) {
+  Param p = required(name, ParamKind::Integer);
+  p.check = [name](const Value& v) {
+    if (v.as_int() < std::numeric_limits<int>::min() || v.as_int() > std::numeric_limits<int>::max())
+      throw ValueError("坐标 " + name + " 超出范围: " + str(v));
+    return v;
+  };
+  return p;
+}
+
 std::vector<Param> swipe_params() {
-  return {required("start_x", ParamKind::Integer), required("start_y", ParamKind::Integer),
-          required("end_x", ParamKind::Integer), required("end_y", ParamKind::Integer), seconds("times", 0.1)};
+  return {pixel("start_x"), pixel("start_y"), pixel("end_x"), pixel("end_y"), seconds("times", 0.1)};
 }
 
 int coordinate(const Args& a, const char* name) { return static_cast<int>(a.integer(name)); }
@@ -158,11 +169,11 @@ const KeywordClass& AppKeyWord::keyword_class() {
                               {required("locator", ParamKind::Text), optional("times", ParamKind::Any, Value(0.1))}),
           keyword<AppKeyWord>("ac_new_swipe", &AppKeyWord::key_ac_new_swipe, kAcNewSwipeDoc, "新的动作：滑动屏幕", swipe_params()),
           keyword<AppKeyWord>("ac_touch_down", &AppKeyWord::key_ac_touch_down, kAcTouchDownDoc, "新的动作：按下指针",
-                              {required("x", ParamKind::Integer), required("y", ParamKind::Integer)}),
+                              {pixel("x"), pixel("y")}),
           keyword<AppKeyWord>("ac_ele_down", &AppKeyWord::key_ac_ele_down, kAcEleDownDoc, "新的动作：按下元素",
                               {required("locator", ParamKind::Text)}),
           keyword<AppKeyWord>("ac_touch_move", &AppKeyWord::key_ac_touch_move, kAcTouchMoveDoc, "新的动作：移动指针",
-                              {required("x", ParamKind::Integer), required("y", ParamKind::Integer)}),
+                              {pixel("x"), pixel("y")}),
           keyword<AppKeyWord>("ac_ele_move", &AppKeyWord::key_ac_ele_move, kAcEleMoveDoc, "新的动作：移动元素",
                               {required("locator", ParamKind::Text)}),
           keyword<AppKeyWord>("ac_touch_up", &AppKeyWord::key_ac_touch_up, kAcTouchUpDoc, "新的动作：释放指针", {}),

@@ -199,6 +199,7 @@ TEST_F(App, SwipeChecksItsArgumentsBeforeLoggingOrSending) {
     }
     EXPECT_THROW(call(name, {Value(1), Value(2), Value(3), Value(4), Value("slow")}), ValueError) << name;
     EXPECT_THROW(call(name, {Value(1), Value(2), Value(3), Value(4), Value()}), TypeError) << name;
+    EXPECT_THROW(call(name, {Value(1), Value(2), Value(3), Value(1e12)}), ValueError) << name;  // beyond the wire's integers
   }
   EXPECT_TRUE(lines().empty()) << testing::PrintToString(lines());
   EXPECT_EQ(sent().size(), 1u);
