@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,6 +83,13 @@ class Appium {
   bool ready_ = false;
 };
 
+// "/session/<id>" itself, not a command below it.
+bool is_session_path(const std::string& path) {
+  const std::string prefix = "/session/";
+  return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+         path.find('/', prefix.size()) == std::string::npos;
+}
+
 // One command as the proxy forwarded it.
 struct Command {
   std::string method, path;
@@ -121,9 +127,7 @@ class RecordingProxy {
   void forward(const httplib::Request& req, httplib::Response& res) {
     httplib::Client appium("127.0.0.1", upstream_);
     appium.set_read_timeout(30s);
-    static const std::regex session_path("^/session/([^/]+)$");
-    std::smatch m;
-    if (req.method == "DELETE" && std::regex_match(req.path, m, session_path)) {
+    if (req.method == "DELETE" && is_session_path(req.path)) {
       if (auto log = appium.Post(req.path + "/se/log", R"({"type":"actions"})", "application/json")) {
         const json value = json::parse(log->body, nullptr, false);
         std::lock_guard<std::mutex> lock(mutex_);
@@ -222,7 +226,7 @@ class AppRun : public testing::Test {
     int created = 0, deleted = 0;
     for (const auto& c : proxy_->commands()) {
       if (c.method == "POST" && c.path == "/session") ++created;
-      if (c.method == "DELETE" && std::regex_match(c.path, std::regex("^/session/[^/]+$"))) ++deleted;
+      if (c.method == "DELETE" && is_session_path(c.path)) ++deleted;
     }
     EXPECT_GT(created, 0);
     EXPECT_EQ(created, deleted);
