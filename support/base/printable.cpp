@@ -116,11 +116,9 @@ std::string format_float(double d) {
   const auto e_pos = sci.find('e');
   std::string mantissa = sci.substr(0, e_pos);
   const int exponent = std::atoi(sci.c_str() + e_pos + 1);
-  std::string sign;
-  if (!mantissa.empty() && mantissa[0] == '-') {
-    sign = "-";
-    mantissa.erase(0, 1);
-  }
+  const bool negative = !mantissa.empty() && mantissa[0] == '-';
+  if (negative) mantissa.erase(0, 1);
+  const std::string sign = negative ? "-" : "";
   std::string digits;
   for (char ch : mantissa)
     if (ch != '.') digits += ch;
