@@ -384,10 +384,11 @@ TEST_F(AppRun, AppObjectsRefuseBrowserKeywordsAndDriverErrorsFailTheirCase) {
       {"启动Activity", app_case({K("activity", ".MainActivity", "com.example")})},
       {"摇一摇", app_case({K("shake")})},
       {"找不到元素", app_case({K("ac_new"), K("ac_new_click", "nowhere;;ID"), K("ac_perform")})},
+      {"没有的上下文", app_case({K("context", "WEBVIEW_9")})},
   });
   Finished f = tovik({"-v", "test_kinds.xlsx"});
   EXPECT_EQ(f.status, 1) << f.all();
-  EXPECT_TRUE(Has(f.out, "4 failed, 1 passed in "));
+  EXPECT_TRUE(Has(f.out, "5 failed, 1 passed in "));
   EXPECT_TRUE(Has(f.out, "test_kinds.xlsx::手势与断言 PASSED"));
   EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::浏览器关键字"), "AttributeError: 不存在的关键字：click"));
   EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::启动Activity"), "mobile: startActivity"));
@@ -395,6 +396,7 @@ TEST_F(AppRun, AppObjectsRefuseBrowserKeywordsAndDriverErrorsFailTheirCase) {
   EXPECT_TRUE(Has(f.out, "第0次摇晃"));
   EXPECT_TRUE(Lacks(f.out, "第1次摇晃"));
   EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::找不到元素"), "元素定位失败：等待超时"));
+  EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::没有的上下文"), "WebDriverException: unknown error: No such context found."));
 
   // the chain of the passing case: down, move and the release of ac_ele_up on the default pointer
   const auto actions = proxy_->actions();
