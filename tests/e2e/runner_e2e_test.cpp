@@ -761,7 +761,7 @@ TEST_F(TovikRun, SigintStopsAfterTheCurrentKeyword) {
   ini("tovik_variables = vars.yaml\n");
   // A lookahead rescanning the rest of the subject at every character: quadratic, so a step takes
   // a noticeable while, and it matches in the end.
-  write_file(root_ / "vars.yaml", "subject: " + std::string(20000, 'a') + "b\n");
+  write_file(root_ / "vars.yaml", "subject: " + std::string(60000, 'a') + "b\n");
   const std::string pattern = "(?:a(?=a*b))*b";
   std::vector<List> slow{R(nullptr, nullptr, "@fixtures", "tmp_path")};
   const int slow_steps = 40;
@@ -780,6 +780,8 @@ TEST_F(TovikRun, SigintStopsAfterTheCurrentKeyword) {
     ready = !files_matching(root_ / "res", "-result.json").empty() && !fixture_dirs(tmp_).empty();
   }
   ASSERT_TRUE(ready) << "the run never reached the slow case\n" << child.out();
+  // the fixture is set up just before the first keyword: give that keyword time to begin
+  for (const auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;) child.pump(20ms);
   ASSERT_EQ(::kill(child.pid(), SIGINT), 0);
   const Finished f = child.wait(30s);
   ASSERT_FALSE(f.timed_out) << "tovik did not stop after SIGINT\n" << f.all();
