@@ -3,7 +3,6 @@
 #include <iostream>
 #include <limits>
 
-#include "outside/allure/step.hpp"
 #include "outside/webdriver/actions.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"

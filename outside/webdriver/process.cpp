@@ -106,9 +106,10 @@ bool has_exited(pid_t pid) {
   return info.si_pid == pid;
 }
 
-// Whether a process of the group is still running (zombies, which only wait to be reaped by
-// whoever adopted them, do not count).
-bool group_has_live_members(pid_t group) {
+}  // namespace
+
+std::vector<pid_t> live_members_of_group(pid_t group) {
+  std::vector<pid_t> out;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
@@ -120,12 +121,10 @@ bool group_has_live_members(pid_t group) {
     char state = '?';
     long ppid = 0, pgrp = 0;
     if (std::sscanf(stat.c_str() + close + 2, "%c %ld %ld", &state, &ppid, &pgrp) != 3) continue;
-    if (pgrp == group && state != 'Z' && state != 'X') return true;
+    if (pgrp == group && state != 'Z' && state != 'X') out.push_back(static_cast<pid_t>(std::stol(name)));
   }
-  return false;
+  return out;
 }
-
-}  // namespace
 
 std::string find_program(const std::string& name) {
   if (name.empty()) return {};
@@ -249,7 +248,7 @@ void DriverProcess::stop(double grace_seconds) {
     // The browser's processes are not our children: they die a moment after the signal. Whoever
     // stops a driver expects them gone on return, so wait for that (briefly: SIGKILL is certain).
     for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-         group_has_live_members(pid_) && std::chrono::steady_clock::now() < until;) {
+         !live_members_of_group(pid_).empty() && std::chrono::steady_clock::now() < until;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }

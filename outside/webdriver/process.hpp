@@ -49,6 +49,10 @@ void stop_all_driver_processes();
 // Pids of the driver processes started and not yet stopped.
 std::vector<pid_t> live_driver_processes();
 
+// Processes of the group that still run; zombies, which only wait to be reaped by whoever adopted
+// them, do not count.
+std::vector<pid_t> live_members_of_group(pid_t group);
+
 // A TCP port of 127.0.0.1 that was free a moment ago (bound to port 0, then released).
 int free_local_port();
 

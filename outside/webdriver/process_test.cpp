@@ -23,7 +23,6 @@ namespace tovik::webdriver {
 namespace {
 
 using ::testing::HasSubstr;
-using w3c_testing::live_members_of_group;
 using w3c_testing::TempDir;
 
 bool listed(pid_t pid) {

@@ -20,7 +20,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-using w3c_testing::live_members_of_group;
 using w3c_testing::LocalServer;
 using w3c_testing::ScopedEnv;
 using w3c_testing::TempDir;

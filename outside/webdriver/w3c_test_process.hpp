@@ -1,17 +1,12 @@
-// Test helpers: a temporary directory, environment overrides, and a look at /proc for what is
-// left of a process group.
+// Test helpers: a temporary directory and environment overrides.
 #pragma once
 
 #include <stdlib.h>
-#include <sys/types.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace tovik::webdriver::w3c_testing {
 
@@ -52,24 +47,5 @@ class ScopedEnv {
   std::string name_;
   std::optional<std::string> old_;
 };
-
-// Processes of the group that still run (zombies nobody reaps are not left-overs).
-inline std::vector<pid_t> live_members_of_group(pid_t group) {
-  std::vector<pid_t> out;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto close = stat.rfind(')');  // the command name may hold spaces and parentheses
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state = '?';
-    long ppid = 0, pgrp = 0;
-    rest >> state >> ppid >> pgrp;
-    if (pgrp == group && state != 'Z' && state != 'X') out.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  return out;
-}
 
 }  // namespace tovik::webdriver::w3c_testing
