@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "cli/commands.hpp"
-#include "outside/host/runner.hpp"
+#include "runner/main.hpp"
 #include "outside/settings/ini_reader.hpp"
 #include "outside/settings/settings.hpp"
 #include "support/base/errors.hpp"
@@ -102,16 +102,16 @@ TEST_F(RunConfigTest, SwitchTestDirRestoresTheDirectoryAlsoOnErrors) {
 
 TEST_F(RunConfigTest, MainWithRunsInTheSuiteDirectoryAndComesBack) {
   const fs::path here = fs::current_path();
-  std::string out = printed([&] { EXPECT_EQ(main_with(dir_ / "suite", {"-q"}), host::kNoTestsCollected); });
+  std::string out = printed([&] { EXPECT_EQ(main_with(dir_ / "suite", {"-q"}), runner::kNoTestsCollected); });
   EXPECT_NE(out.find("pytest.ini不存在，自动创建"), std::string::npos);
   EXPECT_TRUE(fs::exists(dir_ / "suite" / "pytest.ini"));
   EXPECT_FALSE(fs::exists(dir_ / "pytest.ini"));
   EXPECT_EQ(fs::current_path(), here);
   // the hook was installed when the library loaded, and is not replaced later
-  ASSERT_TRUE(static_cast<bool>(host::main_with()));
-  host::main_with() = [](const fs::path&, const std::vector<std::string>&, const std::vector<host::Plugin*>&) { return 42; };
+  ASSERT_TRUE(static_cast<bool>(runner::main_with()));
+  runner::main_with() = [](const fs::path&, const std::vector<std::string>&, const std::vector<runner::Plugin*>&) { return 42; };
   install_main_with();
-  EXPECT_EQ(host::main_with()(dir_, {}, {}), 42);
+  EXPECT_EQ(runner::main_with()(dir_, {}, {}), 42);
 }
 
 TEST_F(RunConfigTest, TemplateCarriesEveryKeyWithTheBuiltInDefault) {

@@ -1,7 +1,6 @@
 #include "yamlcase/exchange.hpp"
 
 #include "outside/allure/step.hpp"
-#include "outside/yamlplugin/globals.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
@@ -67,14 +66,14 @@ void Exchange::extract(const http::Response& resp, const std::string& var_name, 
       }
     }
     log::exchange()->debug("{} = {}", var_name, str(value));
-    yamlplugin::add_globals(Dict{{var_name, value}});
+    globals.add_globals(Dict{{var_name, value}});
     if (_debug) dump();
   });
 }
 
 void Exchange::dump() {
   Dict plain;
-  for (const auto& [name, v] : yamlplugin::env_globals()) {
+  for (const auto& [name, v] : globals.env_globals()) {
     switch (v.kind()) {
       case Value::Kind::Int:
       case Value::Kind::Float:

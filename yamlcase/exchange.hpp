@@ -1,8 +1,10 @@
-// The variable store of a run: saved variables in a YAML file, and values extracted from responses.
+// The variable store of a run: saved variables in a YAML file, values extracted from responses,
+// and the run's template globals. The run creates one and every case plug-in shares it.
 #pragma once
 
 #include <string>
 
+#include "outside/yamlplugin/globals.hpp"
 #include "outside/yamlplugin/yaml_file.hpp"
 #include "support/base/value.hpp"
 #include "support/http/response.hpp"
@@ -27,6 +29,8 @@ class Exchange {
   bool _debug;
   Value _data;
   yamlplugin::YamlFile file;
+  // The run's template globals: what extract publishes and dump writes.
+  yamlplugin::TemplateGlobals globals;
 };
 
 }  // namespace tovik

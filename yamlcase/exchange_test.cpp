@@ -7,14 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "outside/yamlplugin/globals.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
 
 namespace tovik {
 
 namespace fs = std::filesystem;
-using yamlplugin::env_globals;
 
 class ExchangeTest : public ::testing::Test {
  protected:
@@ -24,7 +22,6 @@ class ExchangeTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::current_path(dir_);
-    env_globals() = Dict{};
   }
   void TearDown() override {
     fs::current_path(old_);
@@ -43,7 +40,7 @@ class ExchangeTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  const Value& global(const std::string& name) { return env_globals().at(name); }
+  static const Value& global(const Exchange& ex, const std::string& name) { return ex.globals.env_globals().at(name); }
   fs::path old_, dir_;
 };
 
@@ -51,13 +48,13 @@ TEST_F(ExchangeTest, LiteralsSlashRulesAndNonJsonBodies) {
   Exchange ex("vars.yaml");
   const auto html = response("<html>not json</html>");
   ex.extract(html, "lit", "str", Value("固定值 {x}"));
-  EXPECT_EQ(global("lit"), Value("固定值 {x}"));
+  EXPECT_EQ(global(ex, "lit"), Value("固定值 {x}"));
   ex.extract(html, "nothing", "json", Value("/a/b"));
-  EXPECT_EQ(global("nothing"), Value("not data"));
+  EXPECT_EQ(global(ex, "nothing"), Value("not data"));
   ex.extract(html, "msg", "json", Value("$.msg"));
-  EXPECT_EQ(global("msg"), Value(" is not json data"));
+  EXPECT_EQ(global(ex, "msg"), Value(" is not json data"));
   ex.extract(html, "missing", "json", Value("$.nope"));
-  EXPECT_EQ(global("missing"), Value("not data"));
+  EXPECT_EQ(global(ex, "missing"), Value("not data"));
   // without debug nothing reaches the disk
   EXPECT_FALSE(fs::exists("vars.yaml"));
 }
@@ -66,23 +63,23 @@ TEST_F(ExchangeTest, JsonPathAndRegexSelectByIndex) {
   Exchange ex("vars.yaml");
   const auto r = response(R"({"code": 0, "data": [{"id": 7, "name": "tom"}, {"id": 9, "name": "张三"}]})");
   ex.extract(r, "code", "json", Value("$.code"));
-  EXPECT_EQ(global("code"), Value(0));
-  EXPECT_TRUE(global("code").is_int());
+  EXPECT_EQ(global(ex, "code"), Value(0));
+  EXPECT_TRUE(global(ex, "code").is_int());
   ex.extract(r, "last_id", "json", Value("$..id"), Value(-1));
-  EXPECT_EQ(global("last_id"), Value(9));
+  EXPECT_EQ(global(ex, "last_id"), Value(9));
   ex.extract(r, "first", "json", Value("$.data[0]"));
-  EXPECT_EQ(repr(global("first")), "{'id': 7, 'name': 'tom'}");
+  EXPECT_EQ(repr(global(ex, "first")), "{'id': 7, 'name': 'tom'}");
   // regular expressions run over the printable form of the parsed body: single-quoted texts
   ex.extract(r, "name", "json", Value("'name': '([^']+)'"), Value(-1));
-  EXPECT_EQ(global("name"), Value("张三"));
+  EXPECT_EQ(global(ex, "name"), Value("张三"));
   ex.extract(r, "pair", "json", Value(R"('id': (\d+), 'name': '(\w+)')"));
-  EXPECT_EQ(repr(global("pair")), "('7', 'tom')");
+  EXPECT_EQ(repr(global(ex, "pair")), "('7', 'tom')");
   ex.extract(r, "whole", "text", Value(R"("id": \d+)"), Value(1));
-  EXPECT_EQ(global("whole"), Value("\"id\": 9"));
+  EXPECT_EQ(global(ex, "whole"), Value("\"id\": 9"));
   ex.extract(r, "status", "status_code", Value(R"(\d)"), Value(0));
-  EXPECT_EQ(global("status"), Value("2"));
+  EXPECT_EQ(global(ex, "status"), Value("2"));
   ex.extract(r, "trace", "headers", Value("'X-Trace': '([^']*)'"));
-  EXPECT_EQ(global("trace"), Value("a, b"));
+  EXPECT_EQ(global(ex, "trace"), Value("a, b"));
 }
 
 TEST_F(ExchangeTest, FailuresPublishNothing) {
@@ -106,13 +103,13 @@ TEST_F(ExchangeTest, FailuresPublishNothing) {
   } catch (const TypeError& e) {
     EXPECT_NE(std::string(e.what()).find("index"), std::string::npos);
   }
-  EXPECT_FALSE(env_globals().contains("v"));
+  EXPECT_FALSE(ex.globals.env_globals().contains("v"));
 }
 
 TEST_F(ExchangeTest, DumpWritesPlainGlobalsOnlyAndDebugDumpsEachExtraction) {
-  env_globals() = Dict{{"keep_null", Value()}, {"a_list", Value::list({Value(1)})},
-                       {"a_map", Value(Dict{{"k", Value(1)}})}, {"n", Value(1.5)}};
   Exchange ex("vars.yaml", Value(), true);
+  ex.globals.add_globals(Dict{{"keep_null", Value()}, {"a_list", Value::list({Value(1)})},
+                              {"a_map", Value(Dict{{"k", Value(1)}})}, {"n", Value(1.5)}});
   ex.extract(response(R"({"token": "abc"})"), "token", "json", Value("$.token"));
   const std::string text = read("vars.yaml");
   EXPECT_NE(text.find("token: abc"), std::string::npos) << text;
@@ -125,6 +122,16 @@ TEST_F(ExchangeTest, DumpWritesPlainGlobalsOnlyAndDebugDumpsEachExtraction) {
   again.file.set("saved", Value("kept"));
   again.dump();
   EXPECT_NE(read("vars.yaml").find("saved: kept"), std::string::npos);
+}
+
+TEST_F(ExchangeTest, EachRunsStoreKeepsItsOwnGlobals) {
+  // two runs in one process: what the first extracted is not a global of the second
+  Exchange first("a.yaml"), second("b.yaml");
+  first.extract(response(R"({"token": "one"})"), "token", "json", Value("$.token"));
+  EXPECT_EQ(global(first, "token"), Value("one"));
+  EXPECT_FALSE(second.globals.env_globals().contains("token"));
+  second.dump();
+  EXPECT_EQ(read("b.yaml").find("token"), std::string::npos);
 }
 
 TEST_F(ExchangeTest, WithoutPathUsesFallbackFileInCurrentDirectory) {

@@ -2,11 +2,44 @@
 
 namespace tovik {
 
+namespace {
+
+char lower_char(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char upper_char(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
 std::string_view strip_space(std::string_view s) {
   const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
   while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
   while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
   return s;
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lower_char(c);
+  return out;
+}
+
+std::string ascii_upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = upper_char(c);
+  return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower_char(a[i]) != lower_char(b[i])) return false;
+  return true;
+}
+
+bool icontains(std::string_view haystack, std::string_view needle) {
+  if (needle.size() > haystack.size()) return false;
+  for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i)
+    if (iequals(haystack.substr(i, needle.size()), needle)) return true;
+  return false;
 }
 
 }  // namespace tovik

@@ -1,11 +1,21 @@
-// Small text helpers shared across the system.
+// Small text helpers shared across the system. Case rules are ASCII only: header names, option
+// values and keyword kinds are ASCII, and UTF-8 bytes of other scripts pass through unchanged.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tovik {
 
 // Without white space (blank, tab, line breaks, form feed, vertical tab) at either end.
 std::string_view strip_space(std::string_view s);
+
+// A copy with A-Z turned into a-z (ascii_lower) or a-z into A-Z (ascii_upper).
+std::string ascii_lower(std::string_view s);
+std::string ascii_upper(std::string_view s);
+
+// Equal, or holding needle, when ASCII letters are compared without their case.
+bool iequals(std::string_view a, std::string_view b);
+bool icontains(std::string_view haystack, std::string_view needle);
 
 }  // namespace tovik

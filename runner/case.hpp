@@ -1,0 +1,53 @@
+// The case model both case formats produce: steps that name their place in the case file.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/base/value.hpp"
+
+namespace tovik::runner {
+
+class Plugin;
+
+// One keyword call of a case, and where it was written.
+struct CaseStep {
+  std::string file;         // as collected, relative to the run's directory when inside it
+  std::string sheet;        // sheet title; empty for case files without sheets
+  int row = 0;              // 1-based row (or line) in the case file
+  std::string number;       // the step number column, as written
+  std::string description;  // the description column, as written
+  std::string keyword;
+  List args;
+
+  // "文件 test_login.xlsx, 工作表 登录, 第 4 行" — used in failure reports and traces.
+  std::string where() const;
+};
+
+struct CaseMarks {
+  std::optional<std::string> skip;   // reason, when the case is skipped
+  std::vector<std::string> fixtures; // requested fixtures, in order
+  std::vector<std::string> tags;
+  std::string kw_type = "all";       // keyword class the case runs with
+};
+
+struct TestCase {
+  std::string nodeid;  // "cases/test_login.xlsx::登录": unique and stable
+  std::string file;
+  std::string name;
+  CaseMarks marks;
+  std::vector<CaseStep> steps;
+  // Set when the case could not be read: running it reports this as its error.
+  std::optional<std::string> broken;
+  Plugin* owner = nullptr;  // the plug-in that collected it and runs it
+};
+
+// A file that matched a case pattern but could not be collected.
+struct CollectError {
+  std::string file;
+  std::string message;
+};
+
+}  // namespace tovik::runner

@@ -1,0 +1,135 @@
+#include "runner/expression.hpp"
+
+#include <cctype>
+#include <vector>
+
+#include "runner/options.hpp"
+
+namespace tovik::runner {
+
+struct Expression::Node {
+  enum class Op { Name, Not, And, Or, True } op;
+  std::string name;
+  std::shared_ptr<const Node> left, right;
+};
+
+namespace {
+
+using NodePtr = std::shared_ptr<const Expression::Node>;
+using Op = Expression::Node::Op;
+
+struct Token {
+  enum class Kind { Name, And, Or, Not, LParen, RParen, End } kind;
+  std::string text;
+  std::size_t pos;
+};
+
+class Parser {
+ public:
+  Parser(std::string_view text, std::string_view option) : text_(text), option_(option) { tokenize(); }
+
+  NodePtr parse() {
+    if (tokens_.front().kind == Token::Kind::End) return std::make_shared<Expression::Node>(Expression::Node{Op::True, {}, {}, {}});
+    NodePtr n = parse_or(0);
+    if (peek().kind != Token::Kind::End) fail("unexpected '" + peek().text + "'");
+    return n;
+  }
+
+ private:
+  void tokenize() {
+    std::size_t i = 0;
+    while (i < text_.size()) {
+      const char c = text_[i];
+      if (std::isspace(static_cast<unsigned char>(c))) {
+        ++i;
+      } else if (c == '(' || c == ')') {
+        tokens_.push_back({c == '(' ? Token::Kind::LParen : Token::Kind::RParen, std::string(1, c), i});
+        ++i;
+      } else {
+        const std::size_t start = i;
+        while (i < text_.size() && !std::isspace(static_cast<unsigned char>(text_[i])) && text_[i] != '(' && text_[i] != ')') ++i;
+        std::string word(text_.substr(start, i - start));
+        Token::Kind kind = word == "and" ? Token::Kind::And : word == "or" ? Token::Kind::Or : word == "not" ? Token::Kind::Not : Token::Kind::Name;
+        tokens_.push_back({kind, std::move(word), start});
+      }
+    }
+    tokens_.push_back({Token::Kind::End, "end of input", text_.size()});
+  }
+
+  const Token& peek() const { return tokens_[pos_]; }
+  const Token& next() { return tokens_[pos_ < tokens_.size() - 1 ? pos_++ : pos_]; }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw UsageError("Wrong expression passed to '" + std::string(option_) + "': " + std::string(text_) +
+                     ": at column " + std::to_string(peek().pos + 1) + ": " + what);
+  }
+
+  NodePtr parse_or(int depth) {
+    NodePtr left = parse_and(depth);
+    while (peek().kind == Token::Kind::Or) {
+      next();
+      left = std::make_shared<Expression::Node>(Expression::Node{Op::Or, {}, left, parse_and(depth)});
+    }
+    return left;
+  }
+
+  NodePtr parse_and(int depth) {
+    NodePtr left = parse_not(depth);
+    while (peek().kind == Token::Kind::And) {
+      next();
+      left = std::make_shared<Expression::Node>(Expression::Node{Op::And, {}, left, parse_not(depth)});
+    }
+    return left;
+  }
+
+  NodePtr parse_not(int depth) {
+    if (depth > 200) fail("expression nested too deeply");
+    const Token& t = peek();
+    switch (t.kind) {
+      case Token::Kind::Not:
+        next();
+        return std::make_shared<Expression::Node>(Expression::Node{Op::Not, {}, parse_not(depth + 1), {}});
+      case Token::Kind::LParen: {
+        next();
+        NodePtr inner = parse_or(depth + 1);
+        if (peek().kind != Token::Kind::RParen) fail("expected ')'");
+        next();
+        return inner;
+      }
+      case Token::Kind::Name: {
+        std::string name = next().text;
+        return std::make_shared<Expression::Node>(Expression::Node{Op::Name, std::move(name), {}, {}});
+      }
+      default: fail("expected not, ( or a name; got " + t.text);
+    }
+  }
+
+  std::string_view text_, option_;
+  std::vector<Token> tokens_;
+  std::size_t pos_ = 0;
+};
+
+bool eval(const Expression::Node& n, const std::function<bool(const std::string&)>& matches) {
+  switch (n.op) {
+    case Op::True: return true;
+    case Op::Name: return matches(n.name);
+    case Op::Not: return !eval(*n.left, matches);
+    case Op::And: return eval(*n.left, matches) && eval(*n.right, matches);
+    case Op::Or: return eval(*n.left, matches) || eval(*n.right, matches);
+  }
+  return false;
+}
+
+}  // namespace
+
+Expression Expression::compile(std::string_view text, std::string_view option) {
+  Expression e;
+  e.root_ = Parser(text, option).parse();
+  return e;
+}
+
+bool Expression::evaluate(const std::function<bool(const std::string&)>& matches) const {
+  return eval(*root_, matches);
+}
+
+}  // namespace tovik::runner

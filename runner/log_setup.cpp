@@ -1,0 +1,78 @@
+#include "runner/log_setup.hpp"
+
+#include <algorithm>
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+
+#include "support/base/errors.hpp"
+#include "support/base/text.hpp"
+
+namespace tovik::runner {
+
+namespace {
+
+spdlog::level::level_enum parse_level(const std::string& text, const std::string& what) {
+  const std::string lower = ascii_lower(text);
+  if (lower == "debug" || lower == "10") return spdlog::level::debug;
+  if (lower == "info" || lower == "20") return spdlog::level::info;
+  if (lower == "warning" || lower == "warn" || lower == "30") return spdlog::level::warn;
+  if (lower == "error" || lower == "40") return spdlog::level::err;
+  if (lower == "critical" || lower == "50") return spdlog::level::critical;
+  if (lower == "notset" || lower == "0" || lower == "trace") return spdlog::level::trace;
+  throw UsageError(what + ": unknown log level '" + text + "'");
+}
+
+std::string option_or_ini(const Config& c, const std::string& dest, const std::string& key, const std::string& fallback) {
+  const std::string v = c.options.contains(dest) ? c.text_option(dest) : std::string();
+  return v.empty() ? c.ini(key, fallback) : v;
+}
+
+constexpr const char* kLivePattern = "%^%L%$ %n:%v";
+
+}  // namespace
+
+LogSetup::LogSetup(const Config& c) {
+  const std::string level = option_or_ini(c, "log_level", "log_level", "info");
+  const auto base = parse_level(level, "log_level");
+  auto lowest = base;
+  std::vector<spdlog::sink_ptr> sinks;
+  capture_ = std::make_shared<log::CaptureSink>();
+  capture_->set_level(base);
+  capture_->set_formatter(log::make_formatter("%L %n:%v"));
+  sinks.push_back(capture_);
+
+  const std::string file = option_or_ini(c, "log_file", "log_file", "");
+  if (!file.empty()) {
+    const auto lvl = parse_level(option_or_ini(c, "log_file_level", "log_file_level", level), "log_file_level");
+    try {
+      auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file, true);
+      sink->set_level(lvl);
+      sink->set_formatter(log::make_formatter("%Y-%m-%d %H:%M:%S.%e %L %n:%v"));
+      sinks.push_back(sink);
+      lowest = std::min(lowest, lvl);
+    } catch (const spdlog::spdlog_ex& e) {
+      throw UsageError("log_file " + file + ": " + e.what());
+    }
+  }
+  const std::string cli = c.ini("log_cli", "false");
+  const bool cli_on = cli == "true" || cli == "1" || cli == "True" || cli == "yes" || c.has_ini("log_cli_level") ||
+                      !c.text_option("log_cli_level").empty();
+  if (cli_on) {
+    const auto lvl = parse_level(option_or_ini(c, "log_cli_level", "log_cli_level", level), "log_cli_level");
+    auto sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
+    sink->set_level(lvl);
+    sink->set_formatter(log::make_formatter(kLivePattern));
+    sinks.push_back(sink);
+    lowest = std::min(lowest, lvl);
+  }
+  log::set_sinks(sinks);
+  log::set_level(lowest);
+}
+
+LogSetup::~LogSetup() {
+  log::set_sinks({});
+  log::set_level(spdlog::level::info);
+}
+
+}  // namespace tovik::runner

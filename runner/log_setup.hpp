@@ -1,0 +1,28 @@
+// Where log lines go during a run: the per-case capture that failure reports show, the log file
+// (log_file, log_file_level) and the live terminal log (log_cli, log_cli_level). Options win
+// over [pytest] values; levels are names (debug ... critical, notset) or their numbers.
+#pragma once
+
+#include <memory>
+
+#include "runner/config.hpp"
+#include "support/base/log.hpp"
+
+namespace tovik::runner {
+
+class LogSetup {
+ public:
+  // Installs the sinks for the life of the object. UsageError for an unknown level or a log
+  // file that cannot be opened.
+  explicit LogSetup(const Config& config);
+  ~LogSetup();
+  LogSetup(const LogSetup&) = delete;
+  LogSetup& operator=(const LogSetup&) = delete;
+
+  log::CaptureSink& capture() { return *capture_; }
+
+ private:
+  std::shared_ptr<log::CaptureSink> capture_;
+};
+
+}  // namespace tovik::runner

@@ -1,0 +1,121 @@
+#include "runner/plugins/allure_plugin.hpp"
+
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "support/base/log.hpp"
+#include "support/base/printable.hpp"
+
+namespace tovik::runner {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string host_name() {
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return "localhost";
+  return buf;
+}
+
+std::string thread_name() {
+  std::ostringstream s;
+  s << ::getpid() << "-MainThread";
+  return s.str();
+}
+
+}  // namespace
+
+void AllurePlugin::add_options(OptionParser& p) {
+  p.add({{"--alluredir"}, "allure_report_dir", OptionDecl::Action::Store, Value(), "DIR",
+         "generate allure report raw results in the given directory"});
+  p.add({{"--clean-alluredir"}, "clean_alluredir", OptionDecl::Action::StoreTrue, Value(false), "",
+         "clean the allure results directory before the run"});
+}
+
+void AllurePlugin::configure(Config& config) {
+  dir_ = config.text_option("allure_report_dir");
+  clean_ = config.flag_option("clean_alluredir");
+}
+
+void AllurePlugin::on_session_start(const Config&) {
+  if (dir_.empty()) return;
+  try {
+    writer_ = std::make_unique<allure::ResultsWriter>(dir_);
+    if (clean_) writer_->clean();
+  } catch (const std::exception& e) {
+    writer_.reset();
+    log::pytest()->error("allure 结果目录不可用，本次不写入结果: {}", e.what());
+  }
+}
+
+void AllurePlugin::on_case_start(const TestCase& tc) {
+  if (!writer_) return;
+  recording_.reset();
+  recorded_ = allure::TestResult{};
+  recorded_.name = tc.name;
+  recorded_.fullName = tc.nodeid;
+  recorded_.start = allure::now_ms();
+  recording_ = std::make_unique<allure::ScopedTest>(recorded_);
+}
+
+allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResult recorded) {
+  allure::TestResult res = std::move(recorded);
+  const TestCase& tc = *r.test;
+  res.name = tc.name;
+  res.fullName = tc.nodeid;
+  res.start = r.start_ms;
+  res.stop = std::max(r.stop_ms, r.start_ms);
+  res.stage = allure::Stage::Finished;
+  switch (r.outcome) {
+    case Outcome::Passed: res.status = allure::Status::Passed; break;
+    case Outcome::Skipped: res.status = allure::Status::Skipped; break;
+    case Outcome::Failed:
+    case Outcome::Error:
+      res.status = r.error_kind == "AssertionError" ? allure::Status::Failed : allure::Status::Broken;
+      break;
+  }
+  if (r.outcome == Outcome::Skipped) {
+    res.statusDetails.message = r.message;
+  } else if (r.outcome != Outcome::Passed) {
+    res.statusDetails.message = r.error_line();
+    std::string trace;
+    if (r.step) trace = r.step->where() + ": " + r.step->keyword + " " + repr(Value::tuple(r.step->args));
+    else trace = tc.file + " (" + r.when + ")";
+    res.statusDetails.trace = trace;
+  }
+
+  const fs::path file(tc.file);
+  const std::string parent = file.parent_path().generic_string();
+  res.labels.push_back({"parentSuite", parent.empty() ? "." : parent});
+  res.labels.push_back({"suite", file.filename().string()});
+  res.labels.push_back({"subSuite", tc.name});
+  for (const auto& t : tc.marks.tags) res.labels.push_back({"tag", t});
+  res.labels.push_back({"host", host_name()});
+  res.labels.push_back({"thread", thread_name()});
+  res.labels.push_back({"framework", "tovik"});
+  res.labels.push_back({"language", "cpp"});
+  if (!r.log.empty()) res.attachments.push_back({"log", "text/plain", "", r.log});
+  return res;
+}
+
+void AllurePlugin::on_case_finish(const CaseReport& report) {
+  if (!writer_) return;
+  recording_.reset();  // closes steps a failure left open
+  allure::TestResult res = to_result(report, std::move(recorded_));
+  try {
+    writer_->write(res);
+  } catch (const std::exception& e) {
+    log::pytest()->error("写入 allure 结果失败 {}: {}", report.test->nodeid, e.what());
+  }
+}
+
+void AllurePlugin::on_session_finish(const Summary&) {
+  // an interrupted case never finishes: stop recording it
+  recording_.reset();
+}
+
+}  // namespace tovik::runner

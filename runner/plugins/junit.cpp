@@ -1,0 +1,161 @@
+#include "runner/plugins/junit.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include <unistd.h>
+
+#include "outside/allure/writer.hpp"
+#include "support/base/log.hpp"
+#include "support/base/printable.hpp"
+
+namespace tovik::runner {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string seconds_text(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", s);
+  return buf;
+}
+
+// "cases/test_login.xlsx" -> "cases.test_login"
+std::string classname_of(const std::string& file) {
+  std::string c = file;
+  if (c.size() > 5 && c.compare(c.size() - 5, 5, ".xlsx") == 0) c.resize(c.size() - 5);
+  else if (c.size() > 5 && c.compare(c.size() - 5, 5, ".yaml") == 0) c.resize(c.size() - 5);
+  for (auto& ch : c)
+    if (ch == '/') ch = '.';
+  return c;
+}
+
+}  // namespace
+
+std::string JunitPlugin::escape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default:
+        // XML 1.0 allows only tab, LF and CR below 0x20
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
+        out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void JunitPlugin::add_options(OptionParser& p) {
+  p.add({{"--junitxml", "--junit-xml"}, "xmlpath", OptionDecl::Action::Store, Value(""), "PATH",
+         "create junit-xml style report file at given path"});
+}
+
+void JunitPlugin::configure(Config& config) {
+  path_ = config.text_option("xmlpath");
+  const std::string name = config.ini("junit_suite_name");
+  if (!name.empty()) suite_name_ = name;
+}
+
+void JunitPlugin::on_session_start(const Config&) {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+  timestamp_ = buf;
+}
+
+void JunitPlugin::on_collect_error(const CollectError& error) {
+  if (path_.empty()) return;  // no report asked for: nothing to keep
+  Entry e;
+  e.classname = classname_of(error.file);
+  e.name = fs::path(error.file).filename().string();
+  e.file = error.file;
+  e.kind = "error";
+  e.message = "collection failure";
+  e.type = "CollectError";
+  e.text = error.message;
+  entries_.push_back(std::move(e));
+}
+
+void JunitPlugin::on_case_finish(const CaseReport& r) {
+  if (path_.empty()) return;  // no report asked for: the logs of all cases need not pile up
+  Entry e;
+  e.classname = classname_of(r.test->file);
+  e.name = r.test->name;
+  e.file = r.test->file;
+  e.seconds = r.seconds();
+  e.out = r.log;
+  switch (r.outcome) {
+    case Outcome::Passed: break;
+    case Outcome::Skipped:
+      e.kind = "skipped";
+      e.message = r.message;
+      break;
+    case Outcome::Failed:
+    case Outcome::Error:
+      e.kind = r.outcome == Outcome::Error || r.error_kind != "AssertionError" ? "error" : "failure";
+      e.message = r.error_line();
+      e.type = r.error_kind;
+      e.text = r.step ? r.step->where() + ": " + r.step->keyword + " " + repr(Value::tuple(r.step->args)) + "\n" + r.error_line()
+                      : r.error_line();
+      break;
+  }
+  entries_.push_back(std::move(e));
+}
+
+void JunitPlugin::on_session_finish(const Summary& s) {
+  if (path_.empty()) return;
+  int failures = 0, errors = 0, skipped = 0;
+  for (const auto& e : entries_) {
+    failures += e.kind == "failure";
+    errors += e.kind == "error";
+    skipped += e.kind == "skipped";
+  }
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  const std::string counts = "tests=\"" + std::to_string(entries_.size()) + "\" failures=\"" + std::to_string(failures) +
+                             "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" + std::to_string(skipped) +
+                             "\" time=\"" + seconds_text(s.seconds) + "\"";
+  std::string x = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+  x += "<testsuites name=\"" + escape(suite_name_) + "\" " + counts + ">\n";
+  x += "  <testsuite name=\"" + escape(suite_name_) + "\" " + counts + " timestamp=\"" + timestamp_ + "\" hostname=\"" +
+       escape(host) + "\">\n";
+  for (const auto& e : entries_) {
+    x += "    <testcase classname=\"" + escape(e.classname) + "\" name=\"" + escape(e.name) + "\" file=\"" + escape(e.file) +
+         "\" time=\"" + seconds_text(e.seconds) + "\"";
+    if (e.kind.empty() && e.out.empty()) {
+      x += "/>\n";
+      continue;
+    }
+    x += ">\n";
+    if (e.kind == "skipped") {
+      x += "      <skipped message=\"" + escape(e.message) + "\"/>\n";
+    } else if (!e.kind.empty()) {
+      x += "      <" + e.kind + " message=\"" + escape(e.message) + "\" type=\"" + escape(e.type) + "\">" + escape(e.text) +
+           "</" + e.kind + ">\n";
+    }
+    if (!e.out.empty()) x += "      <system-out>" + escape(e.out) + "</system-out>\n";
+    x += "    </testcase>\n";
+  }
+  x += "  </testsuite>\n</testsuites>\n";
+  try {
+    const fs::path p(path_);
+    if (!p.parent_path().empty()) fs::create_directories(p.parent_path());
+    allure::write_file_atomically(p, x);
+  } catch (const std::exception& e) {
+    log::pytest()->error("写入 JUnit XML 失败 {}: {}", path_, e.what());
+  }
+}
+
+}  // namespace tovik::runner

@@ -1,0 +1,15 @@
+// The runner's own options: selection, stopping, verbosity, logging.
+#pragma once
+
+#include "runner/plugin.hpp"
+
+namespace tovik::runner {
+
+class MainPlugin : public Plugin {
+ public:
+  std::string name() const override { return "main"; }
+  void add_options(OptionParser& parser) override;
+  void register_fixtures(FixtureRegistry& registry) override;
+};
+
+}  // namespace tovik::runner

@@ -1,0 +1,108 @@
+#include "runner/plugins/workbook_plugin.hpp"
+
+#include "keywords/class_by_type.hpp"
+#include "outside/allure/step.hpp"
+#include "runner/interrupt.hpp"
+#include "runner/variables.hpp"
+#include "support/base/errors.hpp"
+#include "support/base/printable.hpp"
+#include "support/xlsx/workbook.hpp"
+
+namespace tovik::runner {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kNumberCol = 0, kDescriptionCol = 1, kKeywordCol = 2, kFirstArgCol = 3;
+
+bool empty_cell(const Value& v) { return v.is_none() || (v.is_str() && v.as_str().empty()); }
+
+std::string cell_text(const Value& v) { return v.is_none() ? std::string() : str(v); }
+
+// Applies one "@" row to the case's marks; a mark it does not know is an error naming the row.
+void apply_mark(TestCase& tc, const std::string& mark, const List& args, const CaseStep& where) {
+  std::vector<std::string> words;
+  for (const auto& a : args)
+    if (!a.is_none()) words.push_back(str(a));
+  if (mark == "@skip") {
+    tc.marks.skip = words.empty() ? std::string("用例标记为跳过") : words.front();
+  } else if (mark == "@fixtures") {
+    tc.marks.fixtures.insert(tc.marks.fixtures.end(), words.begin(), words.end());
+  } else if (mark == "@tags") {
+    tc.marks.tags.insert(tc.marks.tags.end(), words.begin(), words.end());
+  } else if (mark == "@type") {
+    if (words.size() != 1) throw ValueError(where.where() + ": @type 需要一个关键字类型（web、app、api 或 all）");
+    tc.marks.kw_type = words.front();
+  } else {
+    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type）");
+  }
+}
+
+}  // namespace
+
+bool WorkbookPlugin::collects(const fs::path& file) const {
+  const std::string name = file.filename().string();
+  return name.size() > 10 && name.rfind("test_", 0) == 0 && file.extension() == ".xlsx";
+}
+
+std::vector<TestCase> WorkbookPlugin::collect(const fs::path& file, const std::string& shown_path) {
+  const xlsx::Workbook book = xlsx::read_workbook(file);
+  std::vector<TestCase> cases;
+  for (const auto& sheet : book.sheets) {
+    if (!sheet.name.empty() && sheet.name[0] == '_') continue;
+    TestCase tc;
+    tc.file = shown_path;
+    tc.name = sheet.name;
+    tc.nodeid = shown_path + "::" + sheet.name;
+    try {
+      for (const auto& row : sheet.rows) {
+        if (row.number == 1) continue;  // the header
+        const Value& kw_cell = row.at(kKeywordCol);
+        if (empty_cell(kw_cell)) continue;
+        CaseStep step;
+        step.file = shown_path;
+        step.sheet = sheet.name;
+        step.row = static_cast<int>(row.number);
+        step.number = cell_text(row.at(kNumberCol));
+        step.description = cell_text(row.at(kDescriptionCol));
+        if (!kw_cell.is_str())
+          throw ValueError(step.where() + ": C 列的关键字应为文本，实际为 " + kw_cell.type_name() + ": " + repr(kw_cell));
+        step.keyword = kw_cell.as_str();
+        std::size_t last = row.cells.size();
+        while (last > kFirstArgCol && empty_cell(row.cells[last - 1])) --last;
+        for (std::size_t c = kFirstArgCol; c < last; ++c) step.args.push_back(row.cells[c]);
+        if (step.keyword[0] == '@') apply_mark(tc, step.keyword, step.args, step);
+        else tc.steps.push_back(std::move(step));
+      }
+      if (tc.steps.empty() && !tc.marks.skip) tc.broken = "文件 " + shown_path + ", 工作表 " + sheet.name + ": 没有任何步骤（C 列为空）";
+    } catch (const std::exception& e) {
+      tc.broken = e.what();
+    }
+    cases.push_back(std::move(tc));
+  }
+  if (cases.empty()) throw ValueError("文件 " + shown_path + " 中没有用例工作表（标题不以 _ 开头的工作表）");
+  return cases;
+}
+
+void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
+  const KeywordClassRef& cls = get_class_by_type(Value(tc.marks.kw_type));
+  std::unique_ptr<BaseKeyWord> kw = cls.create(ctx.exchanger, Value(ctx.usefixtures));
+  const VariableLookup lookup = run_variables(*ctx.exchanger);
+  for (const auto& step : tc.steps) {
+    check_interrupt();
+    ctx.current_step = &step;
+    std::string title = "第 " + std::to_string(step.row) + " 行 " + step.keyword;
+    if (!step.description.empty()) title += " " + step.description;
+    List args;
+    args.reserve(step.args.size());
+    for (const auto& a : step.args) args.push_back(resolve(a, lookup));
+    const std::string member = "_key_" + step.keyword;
+    // an unknown keyword fails inside its row's step, so the report shows where
+    const List shown = kw->has_member(member) ? kw->member(member).entry().shown(args) : args;
+    allure::step(title, {{"keyword", step.keyword}, {"args", repr(Value::tuple(shown))}}, [&] { kw->member(member)(args); });
+  }
+  ctx.current_step = nullptr;
+}
+
+}  // namespace tovik::runner

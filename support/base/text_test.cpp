@@ -1,0 +1,32 @@
+#include "support/base/text.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tovik {
+namespace {
+
+TEST(Text, CaseRulesTouchOnlyAsciiLetters) {
+  EXPECT_EQ(ascii_lower("Content-TYPE 中文 É"), "content-type 中文 É");
+  EXPECT_EQ(ascii_upper("post\xc3\xa9"), "POST\xc3\xa9");
+  EXPECT_TRUE(iequals("Set-Cookie", "set-cookie"));
+  EXPECT_FALSE(iequals("Set-Cookie", "Set-Cookie2"));
+  // bytes of UTF-8 sequences are compared exactly, never folded
+  EXPECT_FALSE(iequals("\xc3\xa9", "\xc3\x89"));
+}
+
+TEST(Text, ContainsIgnoringCase) {
+  EXPECT_TRUE(icontains("X-Api-KEY", "key"));
+  EXPECT_TRUE(icontains("token", "TOKEN"));
+  EXPECT_TRUE(icontains("anything", ""));
+  EXPECT_FALSE(icontains("ke", "key"));
+  EXPECT_FALSE(icontains("", "a"));
+}
+
+TEST(Text, StripSpaceKeepsInnerBlanks) {
+  EXPECT_EQ(strip_space(" \t a b \r\n\f\v"), "a b");
+  EXPECT_EQ(strip_space("   "), "");
+  EXPECT_EQ(strip_space("\xe3\x80\x80x"), "\xe3\x80\x80x");  // the ideographic space is not ASCII space
+}
+
+}  // namespace
+}  // namespace tovik
