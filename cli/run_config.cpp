@@ -23,11 +23,11 @@ void ensure_pytest_ini() {
 
   const fs::path tmpl = data_dir() / "pytest.ini.txt";
   std::ifstream in(tmpl, std::ios::binary);
-  if (!in) throw OSError("cannot read template " + tmpl.string());
+  if (!in) throw OSError("pytest.ini 模板无法读取: " + tmpl.string());
   std::stringstream text;
   text << in.rdbuf();
   std::ofstream out(ini, std::ios::binary | std::ios::trunc);
-  if (!out || !(out << text.str()) || !out.flush()) throw OSError("cannot write " + fs::absolute(ini).string());
+  if (!out || !(out << text.str()) || !out.flush()) throw OSError("pytest.ini 无法写入: " + fs::absolute(ini).string());
   out.close();
   settings::tovik().reload_settings();
   settings::tovik_api().reload_settings();
@@ -41,7 +41,7 @@ switch_test_dir::switch_test_dir(const fs::path& target_path, bool allow_file) {
   if (target.empty()) target = ".";
   previous_ = fs::current_path();
   fs::current_path(target, ec);
-  if (ec) throw OSError("cannot change into " + target_path.string() + ": " + ec.message());
+  if (ec) throw OSError("无法进入目录 " + target_path.string() + ": " + ec.message());
 }
 
 switch_test_dir::~switch_test_dir() {

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "core/base_keyword_docs.hpp"
 #include "core/validator.hpp"
 #include "outside/allure/step.hpp"
 #include "outside/settings/settings.hpp"
@@ -11,23 +12,7 @@
 
 namespace tovik {
 
-namespace {
-
-const char* const kSetDriverDoc = R"(
-        关键字：set_driver
-        从fixtures请求浏览器
-        )";
-
-const char* const kAssertDoc = R"(
-        关键字 assert
-        进行断言
-
-        :param value: 预期结果
-        :param assert_name: 断言表达式
-        :param actual_value: 实际结果
-        )";
-
-}  // namespace
+using namespace keyword_docs;
 
 Value KeywordCall::operator()(const List& args, const Dict& kwargs) const {
   if (!logged_) return entry_->invoke(*self_, args, kwargs);

@@ -1,11 +1,12 @@
 #include "keywords/class_by_type.hpp"
 
-#include <cctype>
 #include <iostream>
 
 #include "keywords/key_word.hpp"
+#include "keywords/library.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik {
 
@@ -26,10 +27,10 @@ const KeywordClassRef kAll{"KeyWord", &KeyWord::keyword_class, &make<KeyWord>};
 void KeywordClassRef::print_key_doc() const { keywords().print_key_doc(std::cout); }
 
 const KeywordClassRef& get_class_by_type(const Value& kw_type) {
+  load_keyword_library();
   if (!kw_type.is_str())
     throw TypeError("get_class_by_type 的参数 kw_type 应为文本，实际为 " + kw_type.type_name() + ": " + repr(kw_type));
-  std::string lower = kw_type.as_str();
-  for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = ascii_lower(kw_type.as_str());
   if (lower == "api") return kApi;
   if (lower == "web") return kWeb;
   if (lower == "app") return kApp;

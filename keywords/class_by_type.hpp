@@ -19,7 +19,8 @@ struct KeywordClassRef {
 };
 
 // 动态选择kw类: "api", "web", "app" in any case select those classes; anything else KeyWord.
-// A kw_type that is not a text is a TypeError naming kw_type.
+// A kw_type that is not a text is a TypeError naming kw_type. Loads the keyword library first
+// (library.hpp).
 const KeywordClassRef& get_class_by_type(const Value& kw_type = Value("all"));
 
 }  // namespace tovik

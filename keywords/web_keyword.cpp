@@ -5,186 +5,22 @@
 #include <ctime>
 
 #include "core/action_chains.hpp"
+#include "keywords/library.hpp"
+#include "keywords/web_keyword_docs.hpp"
 #include "outside/allure/step.hpp"
 #include "outside/settings/settings.hpp"
 #include "outside/webdriver/factory.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 #include "support/base/value_json.hpp"
 
 namespace tovik {
 
+using namespace keyword_docs;
+
 namespace {
-
-const char* const kDebuggerDoc = R"(
-        关键字：debugger
-        进入调试模式
-        )";
-
-const char* const kShellDoc = R"(
-        关键字：shell
-        执行脚本命令
-
-        :param scrip: 脚本命令
-        :param scrip_args:  参数，支持json字符串
-        )";
-
-const char* const kNewDriverDoc = R"(
-        关键字：new_driver
-        启动新driver，注意：用例执行时，请确保已经启动了driver
-
-        :param browser: 设备类型，如： chrome、firefox、android、ios
-        :param hub: hub地址，如果使用grid或appiu可以输入hub地址
-        :param capabilities:  如果使用grid可以传递参数，默认为空
-        )";
-
-const char* const kGotoDoc = R"(
-        关键字：goto
-        跳转到指定页面
-        :param url: 指定页面的url
-
-        )";
-
-const char* const kTouchDoc = R"(
-        关键字：touch
-        聚焦指定元素
-
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        )";
-
-const char* const kClickDoc = R"(
-        关键字：click
-        点击指定的元素，自动等待元素可交互， 也可以选择强制点击
-
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param force: 是否强制点击，默认为False
-        )";
-
-const char* const kInputDoc = R"(
-        关键字：input
-        在指定元素内容输入内容，自动等待元素可交互，
-
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param content: 要输入的内容，支持变量引用
-        :param clear: 清除原有内容，默认为True
-        )";
-
-const char* const kChosenDoc = R"(
-        关键字: chosen
-        适用于jquery-chosen的下拉选择
-
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param value: 要输入的值，支持变量引用
-        )";
-
-const char* const kSleepDoc = R"(
-        关键字：sleep
-        用例强制等待x 秒
-
-        :param times: 等待的秒数，可以有小数点
-        )";
-
-const char* const kShowDoc = R"(
-        关键字：show
-        滚动画面使指定元素可见
-
-        :param locator: 定位器字符串，格式:"value, by, index"
-           其中：
-           value: 定位表达式, 必填项，没有默认值
-           by: 定位策略，默认是用xpath
-           index: 元素位置，默认是0 （第一个）
-           默认值可以省略
-           如果字符串中需要包含逗号 需使用转义符对逗号进行转移 "\,"
-
-           例子：
-           "KW, ID, 0"  可以简写为:   "KW, ID"
-           "//input, XPATH, 0"  可以简写为:  "//input"
-           "//p[text() =='x,y,x']"， 需要为逗号进行转义 : //p[text() =='x\,y\,x']
-        )";
-
-const char* const kMoveDoc = R"(
-        关键字：move
-        鼠标移动指定元素的相对位置
-
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param x: 相对元素中心的水平位置，偏移x像素
-        :param y: 相对元素中心的垂直位置，偏移y像素
-        )";
-
-const char* const kFrameEnterDoc = R"(
-        关键字：frame_enter
-        进入指定的iframe
-
-        :param locator: iframe元素的定位器字符串，具体格式请参考关键字：show
-        )";
-
-const char* const kFrameExitDoc = R"(
-        关键字：frame_exit
-        退出iframe
-
-        )";
-
-const char* const kFrameTopDoc = R"(
-        关键字：frame_top
-        返回到顶层frame
-        )";
-
-const char* const kAlertOkDoc = R"(
-        关键字：alert_ok
-        为alert点击确定
-
-        :param text: 如果输入的内容（可选）
-        )";
-
-const char* const kAlertCancelDoc = R"(
-        关键字：alert_cancel
-        为alert点击取消
-        )";
-
-const char* const kSaveDoc = R"(
-        关键字：save
-        保存变量
-
-        变量应该是一个字符串，在字符串中使用`{}`标签将自动引用已有变量
-        例如：
-        `save_value("a", "123")`   =>  `a = "123"`
-        `save_value("b", "hi:{a})`   =>  `b = "hi:123"`
-
-        :param var_name: 变量名
-        :param value: 变量值（字符串）
-        )";
-
-const char* const kSaveTextDoc = R"(
-        关键字：save_text
-        保存页面上text内容
-        :param var_name: 要保存的变量名
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param allow_empty: 是否允许为空，默认为Ture
-        )";
-
-const char* const kSaveAttrDoc = R"(
-        关键字：save_attr
-        保存元素属性
-
-        :param var_name: 要保存的变量名
-        :param locator: 定位器字符串，具体格式请参考关键字：show
-        :param attr_name: 属性名
-        )";
-
-const char* const kSaveTitleDoc = R"(
-        关键字：save_title
-        保存网页标题
-
-        :param var_name: 要保存的变量名
-        )";
-
-const char* const kSaveUrlDoc = R"(
-        关键字：save_url
-        保存当前网址
-
-        :param var_name: 要保存的变量名
-        )";
 
 Value element_value(const std::shared_ptr<webdriver::Element>& e) { return Value(std::shared_ptr<Object>(e)); }
 
@@ -224,8 +60,8 @@ std::string xpath_literal(const std::string& text) {
 }
 
 const KeywordClass& WebKeyWord::keyword_class() {
-  // Defaults from the configuration are read once, when the class is first used.
-  const auto& ui = settings::tovik_ui();
+  // configuration defaults as the library read them when it was loaded (see library.hpp)
+  const KeywordDefaults& defaults = keyword_defaults();
   static const KeywordClass cls(
       "WebKeyWord", {&BaseKeyWord::keyword_class()},
       {
@@ -233,13 +69,13 @@ const KeywordClass& WebKeyWord::keyword_class() {
           keyword<WebKeyWord>("shell", &WebKeyWord::key_shell, kShellDoc, "执行脚本命令",
                               {required("scrip", ParamKind::Text), required("scrip_args")}),
           keyword<WebKeyWord>("new_driver", &WebKeyWord::key_new_driver, kNewDriverDoc, "启动新设备",
-                              {optional("browser", ParamKind::Text, Value(ui.text("driver_type"))),
-                               optional("hub", ParamKind::Text, Value(ui.text("selenium_grid"))),
+                              {optional("browser", ParamKind::Text, Value(defaults.driver_type)),
+                               optional("hub", ParamKind::Text, Value(defaults.selenium_grid)),
                                optional("capabilities", ParamKind::Text, Value(""))}),
           keyword<WebKeyWord>("goto", &WebKeyWord::key_goto, kGotoDoc, "跳转到指定页面", {required("url", ParamKind::Text)}),
           keyword<WebKeyWord>("touch", &WebKeyWord::key_touch, kTouchDoc, "聚焦元素", {required("locator", ParamKind::Text)}),
           keyword<WebKeyWord>("click", &WebKeyWord::key_click, kClickDoc, "点击元素",
-                              {required("locator", ParamKind::Text), optional("force", ParamKind::Any, Value(ui.boolean("force_click")))}),
+                              {required("locator", ParamKind::Text), optional("force", ParamKind::Any, Value(defaults.force_click))}),
           keyword<WebKeyWord>("input", &WebKeyWord::key_input, kInputDoc, "输入内容",
                               {required("locator", ParamKind::Text), required("content"), optional("clear", ParamKind::Any, Value(true))}),
           keyword<WebKeyWord>("chosen", &WebKeyWord::key_chosen, kChosenDoc, "处理下拉选择",
@@ -445,10 +281,8 @@ Value WebKeyWord::key_save(const Args& a) {
 Value WebKeyWord::key_save_text(const Args& a) {
   const Value& locator = a["locator"];
   if (!locator.is_str()) throw TypeError("'" + locator.type_name() + "' object has no attribute 'lower'");
-  std::string lower = locator.as_str();
-  for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string text;
-  if (lower == "alert") {
+  if (iequals(locator.as_str(), "alert")) {
     text = wait_for_alert()->text();
   } else if (a["allow_empty"].truthy()) {
     text = find_element(locator.as_str())->text();

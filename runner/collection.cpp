@@ -50,7 +50,7 @@ std::vector<fs::path> files_below(const std::vector<std::string>& paths) {
     } else if (fs::exists(path, ec)) {
       files.push_back(path);
     } else {
-      throw UsageError("file or directory not found: " + p);
+      throw UsageError("文件或目录不存在: " + p);
     }
   }
   return files;

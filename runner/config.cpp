@@ -11,8 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Splits addopts as a POSIX shell would: blanks separate, quotes group, backslash escapes.
-std::vector<std::string> shell_split(const std::string& text) {
+// Splits addopts or testpaths as a POSIX shell would: blanks separate, quotes group, backslash
+// escapes. what names the value in the error of an unclosed quote.
+std::vector<std::string> shell_split(const std::string& text, const std::string& what) {
   std::vector<std::string> out;
   std::string cur;
   bool in_word = false;
@@ -38,7 +39,7 @@ std::vector<std::string> shell_split(const std::string& text) {
       in_word = true;
     }
   }
-  if (quote) throw UsageError("addopts in pytest.ini: unclosed quotation: " + text);
+  if (quote) throw UsageError(what + " 中的引号没有闭合: " + text);
   if (in_word) out.push_back(std::move(cur));
   return out;
 }
@@ -50,7 +51,7 @@ void apply_overrides(Config& c) {
   for (const auto& o : overrides->as_list()) {
     const std::string& kv = o.as_str();
     const auto eq = kv.find('=');
-    if (eq == std::string::npos) throw UsageError("-o/--override-ini expects option=value style, got: " + kv);
+    if (eq == std::string::npos) throw UsageError("-o/--override-ini 的值应为 key=value 的形式，实际为 " + kv);
     const std::string key = kv.substr(0, eq);
     bool replaced = false;
     for (auto& [k, v] : c.ini_values)
@@ -105,7 +106,7 @@ void load_config(Config& c, const std::vector<std::string>& args) {
   }
   for (Plugin* p : c.plugins) p->add_options(c.parser);
 
-  std::vector<std::string> all = shell_split(c.ini("addopts"));
+  std::vector<std::string> all = shell_split(c.ini("addopts"), "pytest.ini 的 addopts");
   all.insert(all.end(), args.begin(), args.end());
   auto parsed = c.parser.parse(all);
   c.args = all;
@@ -113,7 +114,7 @@ void load_config(Config& c, const std::vector<std::string>& args) {
   apply_overrides(c);
   c.paths = parsed.paths;
   if (c.paths.empty()) {
-    c.paths = shell_split(c.ini("testpaths"));
+    c.paths = shell_split(c.ini("testpaths"), "testpaths");
     if (c.paths.empty()) c.paths.push_back(".");
   }
   for (Plugin* p : c.plugins) p->configure(c);

@@ -31,7 +31,7 @@ class Parser {
   NodePtr parse() {
     if (tokens_.front().kind == Token::Kind::End) return std::make_shared<Expression::Node>(Expression::Node{Op::True, {}, {}, {}});
     NodePtr n = parse_or(0);
-    if (peek().kind != Token::Kind::End) fail("unexpected '" + peek().text + "'");
+    if (peek().kind != Token::Kind::End) fail("此处不应出现 '" + peek().text + "'");
     return n;
   }
 
@@ -53,15 +53,15 @@ class Parser {
         tokens_.push_back({kind, std::move(word), start});
       }
     }
-    tokens_.push_back({Token::Kind::End, "end of input", text_.size()});
+    tokens_.push_back({Token::Kind::End, "", text_.size()});
   }
 
   const Token& peek() const { return tokens_[pos_]; }
   const Token& next() { return tokens_[pos_ < tokens_.size() - 1 ? pos_++ : pos_]; }
 
   [[noreturn]] void fail(const std::string& what) const {
-    throw UsageError("Wrong expression passed to '" + std::string(option_) + "': " + std::string(text_) +
-                     ": at column " + std::to_string(peek().pos + 1) + ": " + what);
+    throw UsageError("传给 '" + std::string(option_) + "' 的表达式有误: " + std::string(text_) + ": 第 " +
+                     std::to_string(peek().pos + 1) + " 列: " + what);
   }
 
   NodePtr parse_or(int depth) {
@@ -83,7 +83,7 @@ class Parser {
   }
 
   NodePtr parse_not(int depth) {
-    if (depth > 200) fail("expression nested too deeply");
+    if (depth > 200) fail("表达式嵌套过深");
     const Token& t = peek();
     switch (t.kind) {
       case Token::Kind::Not:
@@ -92,7 +92,7 @@ class Parser {
       case Token::Kind::LParen: {
         next();
         NodePtr inner = parse_or(depth + 1);
-        if (peek().kind != Token::Kind::RParen) fail("expected ')'");
+        if (peek().kind != Token::Kind::RParen) fail("缺少 ')'");
         next();
         return inner;
       }
@@ -100,7 +100,7 @@ class Parser {
         std::string name = next().text;
         return std::make_shared<Expression::Node>(Expression::Node{Op::Name, std::move(name), {}, {}});
       }
-      default: fail("expected not, ( or a name; got " + t.text);
+      default: fail("应为 not、( 或名称，实际为" + (t.kind == Token::Kind::End ? std::string("表达式结尾") : " '" + t.text + "'"));
     }
   }
 

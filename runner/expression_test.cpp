@@ -31,11 +31,11 @@ TEST(Expression, MalformedExpressionsNameOptionAndColumn) {
     }
     return std::string("no error");
   };
-  EXPECT_EQ(message("a and"), "Wrong expression passed to '-k': a and: at column 6: expected not, ( or a name; got end of input");
-  EXPECT_NE(message("(a or b").find("expected ')'"), std::string::npos);
-  EXPECT_NE(message("a b").find("unexpected 'b'"), std::string::npos);
-  EXPECT_NE(message(")").find("column 1"), std::string::npos);
-  EXPECT_NE(message(std::string(1000, '(').c_str()).find("too deeply"), std::string::npos);
+  EXPECT_EQ(message("a and"), "传给 '-k' 的表达式有误: a and: 第 6 列: 应为 not、( 或名称，实际为表达式结尾");
+  EXPECT_EQ(message("(a or b"), "传给 '-k' 的表达式有误: (a or b: 第 8 列: 缺少 ')'");
+  EXPECT_EQ(message("a b"), "传给 '-k' 的表达式有误: a b: 第 3 列: 此处不应出现 'b'");
+  EXPECT_EQ(message(")"), "传给 '-k' 的表达式有误: ): 第 1 列: 应为 not、( 或名称，实际为 ')'");
+  EXPECT_NE(message(std::string(1000, '(').c_str()).find("表达式嵌套过深"), std::string::npos);
 }
 
 }  // namespace tovik::runner

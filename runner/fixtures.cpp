@@ -41,8 +41,8 @@ Dict FixtureManager::setup(const TestCase& test) {
       const Fixture* f = registry_.find(name);
       if (!f) {
         std::string known;
-        for (const auto& k : registry_.all()) known += (known.empty() ? "" : ", ") + k.name;
-        throw KeyError("fixture '" + name + "' not found; available fixtures: " + (known.empty() ? "(none)" : known));
+        for (const auto& k : registry_.all()) known += (known.empty() ? "" : "、") + k.name;
+        throw KeyError("fixture '" + name + "' 不存在" + (known.empty() ? "（没有可用的 fixture）" : "（可用：" + known + "）"));
       }
       if (f->scope == Scope::Session) {
         const Live* live = nullptr;

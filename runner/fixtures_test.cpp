@@ -70,7 +70,15 @@ TEST(Fixtures, FailuresStillTearDownEverything) {
     m.setup(requesting({"missing"}));
     FAIL();
   } catch (const KeyError& e) {
-    EXPECT_NE(std::string(e.what()).find("fixture 'missing' not found"), std::string::npos);
+    EXPECT_EQ(std::string(e.what()), "fixture 'missing' 不存在（可用：a、b、broken）");
+  }
+  const FixtureRegistry none;
+  FixtureManager bare(none, config);
+  try {
+    bare.setup(requesting({"missing"}));
+    FAIL();
+  } catch (const KeyError& e) {
+    EXPECT_EQ(std::string(e.what()), "fixture 'missing' 不存在（没有可用的 fixture）");
   }
 }
 

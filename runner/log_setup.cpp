@@ -20,7 +20,7 @@ spdlog::level::level_enum parse_level(const std::string& text, const std::string
   if (lower == "error" || lower == "40") return spdlog::level::err;
   if (lower == "critical" || lower == "50") return spdlog::level::critical;
   if (lower == "notset" || lower == "0" || lower == "trace") return spdlog::level::trace;
-  throw UsageError(what + ": unknown log level '" + text + "'");
+  throw UsageError(what + " 的值 '" + text + "' 不是已知的日志级别（可用：debug、info、warning、error、critical、notset）");
 }
 
 std::string option_or_ini(const Config& c, const std::string& dest, const std::string& key, const std::string& fallback) {
@@ -52,7 +52,7 @@ LogSetup::LogSetup(const Config& c) {
       sinks.push_back(sink);
       lowest = std::min(lowest, lvl);
     } catch (const spdlog::spdlog_ex& e) {
-      throw UsageError("log_file " + file + ": " + e.what());
+      throw UsageError("日志文件 " + file + " 无法写入: " + e.what());
     }
   }
   const std::string cli = c.ini("log_cli", "false");

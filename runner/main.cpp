@@ -40,7 +40,7 @@ int main(const std::vector<std::string>& args, const std::vector<Plugin*>& plugi
     auto prepared = prepare_config(args, plugins);
     Config& c = prepared->config;
     if (c.flag_option("help")) {
-      std::cout << "usage: tovik run [options] [file_or_dir] [file_or_dir] [...]\n\noptions:\n" << c.parser.help();
+      std::cout << "用法: tovik run [选项] [file_or_dir] [file_or_dir] [...]\n\n选项:\n" << c.parser.help();
       return kOk;
     }
     return run_session(c);

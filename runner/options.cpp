@@ -24,7 +24,7 @@ Value convert(const OptionDecl& o, const std::string& flag, const std::string& t
   long long n = 0;
   const auto res = std::from_chars(text.data(), text.data() + text.size(), n);
   if (res.ec != std::errc() || res.ptr != text.data() + text.size())
-    throw UsageError("argument " + flag + ": invalid int value: '" + text + "'");
+    throw UsageError("选项 " + flag + " 的值应为整数，实际为 '" + text + "'");
   return Value(n);
 }
 
@@ -71,16 +71,16 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
       const auto eq = arg.find('=');
       const std::string flag = arg.substr(0, eq);
       const OptionDecl* o = find(flag);
-      if (!o) throw UsageError("unrecognized arguments: " + arg);
+      if (!o) throw UsageError("未知的选项: " + arg);
       if (!takes_value(*o)) {
-        if (eq != std::string::npos) throw UsageError("argument " + flag + ": ignored explicit argument '" + arg.substr(eq + 1) + "'");
+        if (eq != std::string::npos) throw UsageError("选项 " + flag + " 不接受值，却给出了 '" + arg.substr(eq + 1) + "'");
         store(out.values, *o, flag, nullptr);
         continue;
       }
       std::string value;
       if (eq != std::string::npos) value = arg.substr(eq + 1);
       else if (i + 1 < args.size()) value = args[++i];
-      else throw UsageError("argument " + flag + ": expected one argument");
+      else throw UsageError("选项 " + flag + " 需要一个值");
       store(out.values, *o, flag, &value);
       continue;
     }
@@ -88,7 +88,7 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
     for (std::size_t j = 1; j < arg.size(); ++j) {
       const std::string flag = std::string("-") + arg[j];
       const OptionDecl* o = find(flag);
-      if (!o) throw UsageError("unrecognized arguments: " + arg);
+      if (!o) throw UsageError("未知的选项: " + arg);
       if (!takes_value(*o)) {
         store(out.values, *o, flag, nullptr);
         continue;
@@ -96,7 +96,7 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
       std::string value;
       if (j + 1 < arg.size()) value = arg.substr(j + 1);
       else if (i + 1 < args.size()) value = args[++i];
-      else throw UsageError("argument " + flag + ": expected one argument");
+      else throw UsageError("选项 " + flag + " 需要一个值");
       store(out.values, *o, flag, &value);
       break;
     }

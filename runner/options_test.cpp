@@ -42,11 +42,11 @@ TEST(Options, MistakesAreUsageErrorsNamingTheOption) {
     }
     return std::string("no error");
   };
-  EXPECT_EQ(message({"--nope"}), "unrecognized arguments: --nope");
-  EXPECT_EQ(message({"-z"}), "unrecognized arguments: -z");
-  EXPECT_EQ(message({"--maxfail", "many"}), "argument --maxfail: invalid int value: 'many'");
-  EXPECT_EQ(message({"-k"}), "argument -k: expected one argument");
-  EXPECT_EQ(message({"--exitfirst=yes"}), "argument --exitfirst: ignored explicit argument 'yes'");
+  EXPECT_EQ(message({"--nope"}), "未知的选项: --nope");
+  EXPECT_EQ(message({"-z"}), "未知的选项: -z");
+  EXPECT_EQ(message({"--maxfail", "many"}), "选项 --maxfail 的值应为整数，实际为 'many'");
+  EXPECT_EQ(message({"-k"}), "选项 -k 需要一个值");
+  EXPECT_EQ(message({"--exitfirst=yes"}), "选项 --exitfirst 不接受值，却给出了 'yes'");
 }
 
 TEST(Options, GetoptionRefusesUnregisteredDestinations) {

@@ -11,17 +11,12 @@
 
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::settings {
 namespace {
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // inih only knows ';' as an inline comment; '#' after whitespace is one too in pytest.ini.
 // first_after_space tells whether the piece's first character followed whitespace in the line.
@@ -33,7 +28,7 @@ std::string strip_hash_comment(std::string_view piece, bool first_after_space) {
       break;
     }
   }
-  return std::string(trim(piece));
+  return std::string(strip_space(piece));
 }
 
 // State shared by the line reader and the handler. The reader hands inih one physical line per
@@ -75,7 +70,7 @@ char* read_line(char* buf, int size, void* stream) {
   }
   std::memcpy(buf, line.data(), line.size());
   buf[line.size()] = '\0';
-  const std::string_view t = trim(line);
+  const std::string_view t = strip_space(line);
   if (!t.empty() && t.front() == '[' && t.find(']') != std::string_view::npos) {
     p->after_key = false;
     p->last_entry = std::string::npos;
@@ -101,7 +96,7 @@ int on_entry(void* user, const char* section, const char* name, const char* valu
   p->after_key = true;
   p->last_entry = std::string::npos;
   if (*name == '\0') {
-    p->fail(lineno, "no key name before the '=' in " + repr_text(trim(raw)));
+    p->fail(lineno, "no key name before the '=' in " + repr_text(strip_space(raw)));
     return 0;
   }
   if (!ours) return 1;
@@ -120,7 +115,7 @@ int on_entry(void* user, const char* section, const char* name, const char* valu
 }
 
 std::string describe_bad_line(std::string_view raw) {
-  const std::string_view t = trim(raw);
+  const std::string_view t = strip_space(raw);
   if (!t.empty() && t.front() == '[') return "section header " + repr_text(t) + " lacks a closing ']'";
   return "expected 'key = value', got " + repr_text(t);
 }
@@ -163,7 +158,7 @@ IniEntries read_ini_section(const std::string& path, std::string_view section) {
     throw ValueError("cannot parse settings file " + path + " line " + std::to_string(line) +
                      ": " + problem);
 
-  for (auto& [_, value] : p.entries) value = std::string(trim(value));
+  for (auto& [_, value] : p.entries) value = std::string(strip_space(value));
   return std::move(p.entries);
 }
 

@@ -1,7 +1,6 @@
 #include "outside/settings/settings.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -11,23 +10,12 @@
 #include "outside/settings/ini_reader.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::settings {
 namespace {
 
 constexpr std::string_view kFileName = "pytest.ini";
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // from_chars takes no leading '+', people write one anyway.
 std::string_view drop_plus(std::string_view s) {
@@ -36,7 +24,7 @@ std::string_view drop_plus(std::string_view s) {
 }
 
 std::optional<std::int64_t> to_integer(std::string_view s) {
-  s = drop_plus(trim(s));
+  s = drop_plus(strip_space(s));
   std::int64_t out = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
@@ -44,7 +32,7 @@ std::optional<std::int64_t> to_integer(std::string_view s) {
 }
 
 std::optional<double> to_number(std::string_view s) {
-  s = drop_plus(trim(s));
+  s = drop_plus(strip_space(s));
   double out = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(out))
@@ -53,7 +41,7 @@ std::optional<double> to_number(std::string_view s) {
 }
 
 std::optional<bool> to_boolean(std::string_view s) {
-  const std::string t = lower(trim(s));
+  const std::string t = ascii_lower(strip_space(s));
   if (t == "true" || t == "yes" || t == "on" || t == "1") return true;
   if (t == "false" || t == "no" || t == "off" || t == "0") return false;
   return std::nullopt;
@@ -159,7 +147,7 @@ std::vector<std::string> Section::list(std::string_view key) const {
   while (start <= v.size()) {
     std::size_t end = v.find(',', start);
     if (end == std::string::npos) end = v.size();
-    const std::string_view item = trim(std::string_view(v).substr(start, end - start));
+    const std::string_view item = strip_space(std::string_view(v).substr(start, end - start));
     if (!item.empty()) out.emplace_back(item);
     start = end + 1;
   }
@@ -188,11 +176,7 @@ std::vector<std::string> Section::keys() const {
   return out;
 }
 
-std::string Section::env_name(std::string_view key) const {
-  std::string out = name_ + "_" + std::string(key);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Section::env_name(std::string_view key) const { return ascii_upper(name_ + "_" + std::string(key)); }
 
 Section& tovik() {
   static Section section("tovik", {

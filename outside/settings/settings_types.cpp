@@ -3,17 +3,10 @@
 #include <cctype>
 #include <string>
 
+#include "support/base/text.hpp"
+
 namespace tovik::settings {
 namespace {
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool is_host_char(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
@@ -27,10 +20,9 @@ bool is_ipv6_char(char c) {
 }  // namespace
 
 std::optional<DriverEnum> parse_driver(std::string_view name) {
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front()))) name.remove_prefix(1);
-  while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.remove_suffix(1);
+  name = strip_space(name);
   for (DriverEnum d : {DriverEnum::chrome, DriverEnum::firefox, DriverEnum::android, DriverEnum::ios})
-    if (equals_ignoring_case(name, to_string(d))) return d;
+    if (iequals(name, to_string(d))) return d;
   return std::nullopt;
 }
 
@@ -48,7 +40,7 @@ bool is_http_url(std::string_view text) {
   const std::size_t colon = text.find("://");
   if (colon == std::string_view::npos) return false;
   const std::string_view scheme = text.substr(0, colon);
-  if (!equals_ignoring_case(scheme, "http") && !equals_ignoring_case(scheme, "https")) return false;
+  if (!iequals(scheme, "http") && !iequals(scheme, "https")) return false;
   for (char c : text)
     if (std::isspace(static_cast<unsigned char>(c)) || std::iscntrl(static_cast<unsigned char>(c)))
       return false;

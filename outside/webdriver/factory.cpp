@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "outside/webdriver/w3c_driver.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::webdriver {
 
@@ -33,11 +33,6 @@ const char* const kChromeFlags[] = {"--no-sandbox",         "--disable-gpu",
                                     "--disable-component-update", "--disable-sync"};
 
 constexpr double kReadySeconds = 10;
-
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 void deep_merge(Json& into, const Json& from) {
   for (auto it = from.begin(); it != from.end(); ++it) {
@@ -244,7 +239,7 @@ std::shared_ptr<Driver> local_firefox(Json caps, bool headless) {
 }  // namespace
 
 std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::string& hub, const Value& capabilities) {
-  const std::string name = lower(browser);
+  const std::string name = ascii_lower(browser);
   if (name != "chrome" && name != "firefox" && name != "android" && name != "ios") {
     throw ValueError("unknown browser " + (browser.empty() ? std::string("''") : "'" + browser + "'") +
                      " (known: " + kKnownBrowsers + ")");

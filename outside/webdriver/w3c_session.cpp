@@ -9,6 +9,7 @@
 
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::webdriver {
 
@@ -193,8 +194,7 @@ bool is_appium_capabilities(const Json& caps) {
     return it != caps.end() && it->is_string() ? it->get<std::string>() : std::string();
   };
   if (!text("browserName").empty()) return false;
-  std::string platform = text("platformName");
-  for (auto& c : platform) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string platform = ascii_lower(text("platformName"));
   return platform == "android" || platform == "ios" || !text("automationName").empty() ||
          !text("appium:automationName").empty();
 }

@@ -20,18 +20,18 @@ YamlFile::YamlFile(fs::path path) : path_(std::move(path)) {
   std::error_code ec;
   if (!fs::exists(path_, ec)) return;
   std::ifstream in(path_, std::ios::binary);
-  if (!in) throw OSError("cannot read variable file " + path_.string() + ": " + std::strerror(errno));
+  if (!in) throw OSError("变量文件 " + path_.string() + " 无法读取: " + std::strerror(errno));
   std::stringstream buf;
   buf << in.rdbuf();
   Value parsed;
   try {
     parsed = parse_yaml(buf.str());
   } catch (const ValueError& e) {
-    throw ValueError("variable file " + path_.string() + " is not valid YAML: " + e.what());
+    throw ValueError("变量文件 " + path_.string() + " 不是有效的 YAML: " + e.what());
   }
   if (parsed.is_none()) return;  // an empty file
   if (!parsed.is_dict())
-    throw ValueError("variable file " + path_.string() + " does not hold a mapping but a " + parsed.type_name());
+    throw ValueError("变量文件 " + path_.string() + " 的内容应为字典（变量名到值的映射），实际为 " + parsed.type_name());
   data_ = std::move(parsed.as_dict());
 }
 
@@ -41,7 +41,7 @@ void YamlFile::save() const {
   if (dir.empty()) dir = ".";
   std::string tmpl = (dir / ("." + path_.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) throw OSError("cannot write variable file " + path_.string() + ": " + std::strerror(errno));
+  if (fd < 0) throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(errno));
   // Keep the permissions of the file being replaced; a new file gets the usual rw-r--r--.
   std::error_code perm_ec;
   const auto perms = fs::exists(path_, perm_ec) ? fs::status(path_, perm_ec).permissions()
@@ -67,7 +67,7 @@ void YamlFile::save() const {
   if (!ok || std::rename(tmpl.c_str(), path_.c_str()) != 0) {
     const int err = ok ? errno : saved_errno;
     ::unlink(tmpl.c_str());
-    throw OSError("cannot write variable file " + path_.string() + ": " + std::strerror(err));
+    throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(err));
   }
 }
 

@@ -31,9 +31,9 @@ std::string thread_name() {
 
 void AllurePlugin::add_options(OptionParser& p) {
   p.add({{"--alluredir"}, "allure_report_dir", OptionDecl::Action::Store, Value(), "DIR",
-         "generate allure report raw results in the given directory"});
+         "在指定目录中生成 allure 报告的原始结果"});
   p.add({{"--clean-alluredir"}, "clean_alluredir", OptionDecl::Action::StoreTrue, Value(false), "",
-         "clean the allure results directory before the run"});
+         "运行前清空 allure 结果目录"});
 }
 
 void AllurePlugin::configure(Config& config) {

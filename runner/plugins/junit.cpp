@@ -57,7 +57,7 @@ std::string JunitPlugin::escape(const std::string& text) {
 
 void JunitPlugin::add_options(OptionParser& p) {
   p.add({{"--junitxml", "--junit-xml"}, "xmlpath", OptionDecl::Action::Store, Value(""), "PATH",
-         "create junit-xml style report file at given path"});
+         "在指定路径生成 junit-xml 格式的报告文件"});
 }
 
 void JunitPlugin::configure(Config& config) {

@@ -13,21 +13,21 @@ namespace fs = std::filesystem;
 void MainPlugin::add_options(OptionParser& p) {
   using A = OptionDecl::Action;
   using T = OptionDecl::Type;
-  p.add({{"-h", "--help"}, "help", A::StoreTrue, Value(false), "", "show this help message and exit"});
+  p.add({{"-h", "--help"}, "help", A::StoreTrue, Value(false), "", "显示本帮助信息并退出"});
   p.add({{"-k"}, "keyword", A::Store, Value(""), "EXPRESSION",
-         "only run cases whose name or tags match the expression (and / or / not, substrings of names)"});
-  p.add({{"-m"}, "markexpr", A::Store, Value(""), "MARKEXPR", "only run cases whose tags match the expression"});
-  p.add({{"-x", "--exitfirst"}, "exitfirst", A::StoreTrue, Value(false), "", "exit instantly on first error or failed case"});
-  p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "exit after the first num failures or errors", T::Integer});
-  p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", "increase verbosity: one line per case"});
-  p.add({{"-q", "--quiet"}, "quiet", A::Count, Value(0), "", "decrease verbosity"});
-  p.add({{"--collect-only", "--co"}, "collectonly", A::StoreTrue, Value(false), "", "only collect cases, don't run them"});
+         "只运行名称或标签与表达式匹配的用例（and / or / not，名称按子串匹配）"});
+  p.add({{"-m"}, "markexpr", A::Store, Value(""), "MARKEXPR", "只运行标签与表达式匹配的用例"});
+  p.add({{"-x", "--exitfirst"}, "exitfirst", A::StoreTrue, Value(false), "", "第一个用例失败或出错后立即停止"});
+  p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "失败或出错的用例达到 num 个后停止", T::Integer});
+  p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", "输出更详细：每个用例一行"});
+  p.add({{"-q", "--quiet"}, "quiet", A::Count, Value(0), "", "输出更简略"});
+  p.add({{"--collect-only", "--co"}, "collectonly", A::StoreTrue, Value(false), "", "只收集用例，不运行"});
   p.add({{"-o", "--override-ini"}, "override_ini", A::Append, Value(), "OVERRIDE_INI",
-         "override a [pytest] value for this run: -o key=value"});
-  p.add({{"--log-level"}, "log_level", A::Store, Value(""), "LEVEL", "level of the captured log (default: info)"});
-  p.add({{"--log-file"}, "log_file", A::Store, Value(""), "PATH", "also write the log to this file"});
-  p.add({{"--log-file-level"}, "log_file_level", A::Store, Value(""), "LEVEL", "log level of the log file"});
-  p.add({{"--log-cli-level"}, "log_cli_level", A::Store, Value(""), "LEVEL", "show log lines live at this level"});
+         "本次运行覆盖 [pytest] 中的一个值：-o key=value"});
+  p.add({{"--log-level"}, "log_level", A::Store, Value(""), "LEVEL", "捕获日志的级别（默认：info）"});
+  p.add({{"--log-file"}, "log_file", A::Store, Value(""), "PATH", "同时把日志写入这个文件"});
+  p.add({{"--log-file-level"}, "log_file_level", A::Store, Value(""), "LEVEL", "日志文件的日志级别"});
+  p.add({{"--log-cli-level"}, "log_cli_level", A::Store, Value(""), "LEVEL", "按这个级别实时显示日志"});
 }
 
 void MainPlugin::register_fixtures(FixtureRegistry& registry) {
@@ -40,7 +40,7 @@ void MainPlugin::register_fixtures(FixtureRegistry& registry) {
     std::random_device rd;
     const fs::path dir = fs::temp_directory_path() / ("tovik-" + std::to_string(rd()) + std::to_string(rd()));
     std::error_code ec;
-    if (!fs::create_directories(dir, ec)) throw OSError("cannot create temporary directory " + dir.string() + ": " + ec.message());
+    if (!fs::create_directories(dir, ec)) throw OSError("无法创建临时目录 " + dir.string() + ": " + ec.message());
     return Value(dir.string());
   };
   tmp.teardown = [](Value& v) {

@@ -16,6 +16,8 @@ namespace tovik::runner {
 class WorkbookPlugin : public Plugin {
  public:
   std::string name() const override { return "tovik.pytest"; }
+  // Loads the keyword library, so its configuration defaults are those of this run's pytest.ini.
+  void on_session_start(const Config& config) override;
   bool collects(const std::filesystem::path& file) const override;
   std::vector<TestCase> collect(const std::filesystem::path& file, const std::string& shown_path) override;
   void run_case(const TestCase& tc, CaseContext& ctx) override;

@@ -3,147 +3,20 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <mutex>
 #include <optional>
-#include <random>
 
 #include "support/base/printable.hpp"
-#include "support/base/value_json.hpp"
+#include "support/base/text.hpp"
 #include "support/http/message_text.hpp"
+#include "support/http/redirect.hpp"
 #include "support/http/url.hpp"
 #include "version.hpp"
 
 namespace tovik::http {
 
 namespace {
-
-constexpr int kMaxRedirects = 20;
-
-bool iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-bool is_token(std::string_view s) {
-  if (s.empty()) return false;
-  for (unsigned char c : s) {
-    if (std::isalnum(c)) continue;
-    if (std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) == std::string_view::npos) return false;
-  }
-  return true;
-}
-
-// Sets name to value, replacing the first header of that name (any case) and dropping the others.
-void set_header(HeaderList& headers, const std::string& name, std::string value) {
-  bool placed = false;
-  for (auto it = headers.begin(); it != headers.end();) {
-    if (!iequals(it->first, name)) {
-      ++it;
-    } else if (!placed) {
-      it->first = name;
-      it->second = std::move(value);
-      placed = true;
-      ++it;
-    } else {
-      it = headers.erase(it);
-    }
-  }
-  if (!placed) headers.emplace_back(name, std::move(value));
-}
-
-bool has_header(const HeaderList& headers, std::string_view name) {
-  return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return iequals(h.first, name); });
-}
-
-void remove_header(HeaderList& headers, std::string_view name) {
-  headers.erase(std::remove_if(headers.begin(), headers.end(), [&](const auto& h) { return iequals(h.first, name); }),
-                headers.end());
-}
-
-// The text of one value; the name for the message is only put together when it is needed.
-std::string text_of(const Value& v, std::string_view what, const std::string& key) {
-  return v.is_str() ? v.as_str() : scalar_text(v, std::string(what) + " " + repr_text(key));
-}
-
-// name -> value pairs of a mapping, lists spread into repeated names when allowed.
-Pairs pairs_of(const Dict& d, std::string_view what, bool lists) {
-  Pairs out;
-  for (const auto& [k, v] : d) {
-    if (lists && v.is_sequence()) {
-      for (const auto& item : v.as_list()) out.emplace_back(k, text_of(item, what, k));
-    } else {
-      out.emplace_back(k, text_of(v, what, k));
-    }
-  }
-  return out;
-}
-
-// later pairs replace earlier ones of the same name (all of them), in the place of the first
-Pairs overlay(Pairs base, const Pairs& top) {
-  std::vector<std::string> seen;
-  for (const auto& [k, v] : top) {
-    if (std::find(seen.begin(), seen.end(), k) != seen.end()) continue;
-    seen.push_back(k);
-    auto first = std::find_if(base.begin(), base.end(), [&](const auto& p) { return p.first == k; });
-    Pairs values;
-    for (const auto& p : top)
-      if (p.first == k) values.push_back(p);
-    if (first == base.end()) {
-      base.insert(base.end(), values.begin(), values.end());
-    } else {
-      const auto at = first - base.begin();
-      base.erase(std::remove_if(base.begin(), base.end(), [&](const auto& p) { return p.first == k; }), base.end());
-      base.insert(base.begin() + std::min<std::ptrdiff_t>(at, static_cast<std::ptrdiff_t>(base.size())), values.begin(),
-                  values.end());
-    }
-  }
-  return base;
-}
-
-void check_scalars(const Value& v, std::string_view what, bool lists, bool cookie) {
-  if (!v.is_dict()) throw TypeError(std::string(what) + "应为 JSON 对象，实际为 " + v.type_name() + ": " + repr(v));
-  for (const auto& [k, val] : v.as_dict()) {
-    const std::string where = std::string(what) + " " + repr_text(k);
-    if (lists && val.is_sequence()) {
-      for (const auto& item : val.as_list()) scalar_text(item, where);
-    } else {
-      const std::string text = scalar_text(val, where);
-      if (cookie) check_cookie(k, text);
-      else if (!lists) check_header(k, text);
-    }
-  }
-}
-
-std::string escape_form_name(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '"') out += "%22";
-    else if (c == '\r') out += "%0D";
-    else if (c == '\n') out += "%0A";
-    else out += c;
-  }
-  return out;
-}
-
-std::string new_boundary() {
-  static thread_local std::mt19937_64 gen(std::random_device{}());
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < 32; ++i) out += kHex[gen() & 15];
-  return out;
-}
-
-std::string cookie_header(const Pairs& cookies) {
-  std::string out;
-  for (const auto& [k, v] : cookies) {
-    if (!out.empty()) out += "; ";
-    out += k + "=" + v;
-  }
-  return out;
-}
 
 std::once_flag curl_init_once;
 
@@ -159,7 +32,9 @@ std::size_t on_body(char* data, std::size_t size, std::size_t n, void* user) {
   return size * n;
 }
 
-std::string_view trim(std::string_view s) {
+// Blanks, tabs and the line's own CR LF: what curl hands over around a header's parts. Other
+// control bytes are the server's and stay in the value.
+std::string_view trim_header_space(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
   return s;
@@ -172,17 +47,18 @@ std::size_t on_header(char* data, std::size_t size, std::size_t n, void* user) {
     // a new status line: informational (1xx) blocks before it are forgotten
     c->headers.clear();
     c->reason.clear();
-    const std::string_view rest = trim(line);
+    const std::string_view rest = trim_header_space(line);
     const auto sp1 = rest.find(' ');
     if (sp1 != std::string_view::npos) {
       const auto sp2 = rest.find(' ', sp1 + 1);
-      if (sp2 != std::string_view::npos) c->reason = std::string(trim(rest.substr(sp2 + 1)));
+      if (sp2 != std::string_view::npos) c->reason = std::string(trim_header_space(rest.substr(sp2 + 1)));
     }
   } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !c->headers.empty()) {
-    const std::string_view more = trim(line);
+    const std::string_view more = trim_header_space(line);
     if (!more.empty()) c->headers.back().second += " " + std::string(more);
   } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-    c->headers.emplace_back(std::string(trim(line.substr(0, colon))), std::string(trim(line.substr(colon + 1))));
+    c->headers.emplace_back(std::string(trim_header_space(line.substr(0, colon))),
+                            std::string(trim_header_space(line.substr(colon + 1))));
   }
   return size * n;
 }
@@ -192,32 +68,6 @@ struct SlistDeleter {
 };
 
 }  // namespace
-
-void check_cookie(std::string_view name, std::string_view value) {
-  if (!is_token(name)) throw ValueError("cookie 名称不合法: " + repr_text(name));
-  for (unsigned char c : value)
-    if (c < 0x20 || c == 0x7f || c == ';' || c == '"' || c == '\\')
-      throw ValueError("cookie " + repr_text(name) + " 的值含有不能出现在 Cookie 中的字符: " + repr_text(value));
-}
-
-void check_header(std::string_view name, std::string_view value) {
-  if (!is_token(name)) throw ValueError("请求头名称不合法: " + repr_text(name));
-  for (unsigned char c : value)
-    if (c == '\r' || c == '\n' || c == '\0')
-      throw ValueError("请求头 " + repr_text(name) + " 的值含有换行或 NUL 字符: " + repr_text(value));
-}
-
-std::string scalar_text(const Value& v, std::string_view what) {
-  switch (v.kind()) {
-    case Value::Kind::Str: return v.as_str();
-    case Value::Kind::Int: return std::to_string(v.as_int());
-    case Value::Kind::Float: return format_float(v.as_float());
-    case Value::Kind::Bool: return v.as_bool() ? "true" : "false";
-    case Value::Kind::None: return "";
-    default: break;
-  }
-  throw TypeError(std::string(what) + " 的值应为文本、数字或布尔值，实际为 " + v.type_name() + ": " + repr(v));
-}
 
 struct Client::Impl {
   std::string base_url;
@@ -235,8 +85,6 @@ struct Client::Impl {
   // The handle is made for the first request: a case that sends nothing costs no curl set-up.
   CURL* handle();
   std::shared_ptr<Response> perform(const Request& req);
-  Request redirected(const Request& req, const Response& resp, const std::string& location) const;
-  std::string cookie_value(const UrlParts& url, const Pairs& given) const;
 };
 
 Client::Client(Options options) : impl_(std::make_unique<Impl>()) {
@@ -303,14 +151,9 @@ std::vector<Client::RequestHook>& Client::request_hooks() { return impl_->reques
 std::vector<Client::ResponseHook>& Client::response_hooks() { return impl_->response_hooks; }
 const CookieJar& Client::cookie_jar() const { return impl_->jar; }
 
-std::string Client::Impl::cookie_value(const UrlParts& url, const Pairs& given) const {
-  return cookie_header(overlay(jar.for_request(url), given));
-}
-
 Request Client::build_request(std::string_view method, std::string_view url, const RequestParts& parts) const {
   Request req;
-  req.method = std::string(method);
-  for (auto& c : req.method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  req.method = ascii_upper(method);
   if (!is_token(req.method)) throw ValueError("请求方法不合法: " + repr_text(method));
 
   // a base that does not normalise fails each request that needs it, naming it
@@ -327,53 +170,22 @@ Request Client::build_request(std::string_view method, std::string_view url, con
   // servers do not spend time compressing small bodies. Compressed ones are decoded all the same.
   h.emplace_back("Connection", "keep-alive");
   h.emplace_back("User-Agent", std::string("tovik/") + kTovikVersion);
-  for (const Dict* d : std::initializer_list<const Dict*>{&impl_->headers, &parts.headers})
-    for (const auto& [k, v] : *d) {
-      std::string text = text_of(v, "请求头", k);
-      check_header(k, text);
-      set_header(h, k, std::move(text));
-    }
+  apply_headers(h, impl_->headers);
+  apply_headers(h, parts.headers);
 
-  // the body: files, else form fields, else JSON
-  std::string content_type;
-  const bool head = req.method == "HEAD";
-  const bool form_given = parts.data.truthy();
-  if (form_given && !parts.data.is_dict())
-    throw TypeError("表单参数应为 JSON 对象，实际为 " + parts.data.type_name() + ": " + repr(parts.data));
-  if (!parts.files.empty()) {
-    const std::string boundary = new_boundary();
-    std::string body;
-    if (parts.data.is_dict())
-      for (const auto& [k, v] : pairs_of(parts.data.as_dict(), "表单参数", true))
-        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + escape_form_name(k) + "\"\r\n\r\n" + v + "\r\n";
-    for (const auto& f : parts.files) {
-      if (!f.file) throw TypeError("文件上传参数 " + repr_text(f.field) + " 没有文件");
-      const std::string name = f.file->filename();
-      body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + escape_form_name(f.field) +
-              "\"; filename=\"" + escape_form_name(name) + "\"\r\nContent-Type: " + guess_content_type(name) +
-              "\r\n\r\n" + f.file->read_all() + "\r\n";
-    }
-    body += "--" + boundary + "--\r\n";
-    req.content = std::move(body);
-    content_type = "multipart/form-data; boundary=" + boundary;
-  } else if (form_given) {
-    req.content = encode_pairs(pairs_of(parts.data.as_dict(), "表单参数", true));
-    content_type = "application/x-www-form-urlencoded";
-  } else {
-    req.content = dump_json(parts.json);
-    content_type = "application/json";
-  }
-  if (head) {
+  Body body = request_body(parts);
+  req.content = std::move(body.content);
+  if (req.method == "HEAD") {
     req.content.clear();  // a HEAD request has no body, whatever was gathered for it
   } else {
     set_header(h, "Content-Length", std::to_string(req.content.size()));
-    if (!has_header(h, "Content-Type")) h.emplace_back("Content-Type", content_type);
+    if (!has_header(h, "Content-Type")) h.emplace_back("Content-Type", std::move(body.content_type));
   }
 
   req.cookies = overlay(pairs_of(impl_->cookies, "cookie", false), pairs_of(parts.cookies, "cookie", false));
   for (const auto& [k, v] : req.cookies) check_cookie(k, v);
   if (!has_header(h, "Cookie")) {
-    const std::string cookie = impl_->cookie_value(where, req.cookies);
+    const std::string cookie = cookie_header(impl_->jar, where, req.cookies);
     if (!cookie.empty()) h.emplace_back("Cookie", cookie);
   }
   return req;
@@ -393,55 +205,17 @@ std::shared_ptr<Response> Client::send(Request request) {
     if (!set_cookie.empty()) impl_->jar.store(req->where.host.empty() ? split_url(req->url) : req->where, set_cookie);
     for (auto& hook : impl_->response_hooks) hook(*resp);
 
-    const int s = resp->status_code;
     const std::string location = resp->header("Location");
-    const bool redirect = (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) && !location.empty();
+    const bool redirect = is_redirect_status(resp->status_code) && !location.empty();
     if (!impl_->follow_redirects || !redirect) {
       resp->history = std::move(history);
       return resp;
     }
     if (hop >= kMaxRedirects)
       throw TooManyRedirects("重定向超过 " + std::to_string(kMaxRedirects) + " 次: " + first->method + " " + first->url);
-    req = std::make_shared<const Request>(impl_->redirected(*req, *resp, location));
+    req = std::make_shared<const Request>(redirected(*req, resp->status_code, location, impl_->jar));
     history.push_back(std::move(resp));
   }
-}
-
-Request Client::Impl::redirected(const Request& req, const Response& resp, const std::string& location) const {
-  Request next;
-  try {
-    next.url = redirect_target(req.url, location);
-  } catch (const InvalidURL& e) {
-    throw TransportError("无法跟随重定向: " + req.method + " " + req.url + " -> " + repr_text(location) + ": " + e.what());
-  }
-  const int s = resp.status_code;
-  next.method = req.method;
-  if ((s == 303 && req.method != "HEAD") || ((s == 301 || s == 302) && req.method == "POST")) next.method = "GET";
-  next.headers = req.headers;
-  if (next.method != req.method) {
-    // the body stays behind; so do the headers that described it
-    remove_header(next.headers, "Content-Length");
-    remove_header(next.headers, "Content-Type");
-    remove_header(next.headers, "Transfer-Encoding");
-  } else {
-    next.content = req.content;
-  }
-  next.where = split_url(next.url);
-  const UrlParts from = req.where.host.empty() ? split_url(req.url) : req.where;
-  const UrlParts& to = next.where;
-  const bool same_host = from.host == to.host;
-  const bool same_origin = same_host && from.scheme == to.scheme && from.port == to.port;
-  const bool https_upgrade = same_host && from.scheme == "http" && to.scheme == "https" &&
-                             (from.port.empty() || from.port == "80") && (to.port.empty() || to.port == "443");
-  // credentials given for one origin do not go to another
-  if (!same_origin && !https_upgrade) remove_header(next.headers, "Authorization");
-  if (!same_origin) set_header(next.headers, "Host", to.netloc());
-  // the cookies given for this request go along to the same host only; the jar decides the rest
-  if (same_host) next.cookies = req.cookies;
-  remove_header(next.headers, "Cookie");
-  const std::string cookie = cookie_value(to, next.cookies);
-  if (!cookie.empty()) next.headers.emplace_back("Cookie", cookie);
-  return next;
 }
 
 std::shared_ptr<Response> Client::Impl::perform(const Request& req) {

@@ -14,19 +14,10 @@
 #include "support/http/cookie_jar.hpp"
 #include "support/http/errors.hpp"
 #include "support/http/request.hpp"
+#include "support/http/request_parts.hpp"
 #include "support/http/response.hpp"
 
 namespace tovik::http {
-
-// The parts of one request besides method and URL.
-struct RequestParts {
-  Dict headers, cookies, params;
-  // Form fields: a mapping. Another value is an error when it is used, i.e. when it is not empty.
-  Value data = Value(Dict{});
-  // The JSON body when there are no files and no form fields.
-  Value json = Value(Dict{});
-  std::vector<FilePart> files;
-};
 
 class Client {
  public:
@@ -83,13 +74,5 @@ class Client {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// ValueError unless name is an HTTP token and value holds no line break or NUL.
-void check_header(std::string_view name, std::string_view value);
-// ValueError unless name is a token and value holds nothing that would end or split the cookie.
-void check_cookie(std::string_view name, std::string_view value);
-// The text a value stands for in a header, cookie, query or form field: a text as it is, a number
-// in its shortest form, true/false, none as empty. TypeError naming `what` for anything else.
-std::string scalar_text(const Value& v, std::string_view what);
 
 }  // namespace tovik::http

@@ -6,20 +6,17 @@
 #include <cctype>
 #include <charconv>
 
+#include "support/base/text.hpp"
+
 namespace tovik::http {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
+// Only blanks and tabs: the white space HTTP allows around cookie parts; other bytes are the value's.
+std::string_view trim_blanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 bool is_ip_literal(const std::string& host) {
@@ -52,9 +49,9 @@ std::optional<std::pair<std::string, std::string>> set_cookie_pair(std::string_v
   const std::string_view first = header.substr(0, header.find(';'));
   const auto eq = first.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  const std::string_view name = trim(first.substr(0, eq));
+  const std::string_view name = trim_blanks(first.substr(0, eq));
   if (name.empty()) return std::nullopt;
-  std::string_view value = trim(first.substr(eq + 1));
+  std::string_view value = trim_blanks(first.substr(eq + 1));
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
   return std::make_pair(std::string(name), std::string(value));
 }
@@ -78,10 +75,10 @@ void CookieJar::store(const UrlParts& url, const std::vector<std::string>& set_c
       const std::string_view attr = rest.substr(0, semi);
       rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
       const auto eq = attr.find('=');
-      const std::string key = lower(trim(attr.substr(0, eq)));
-      const std::string_view val = eq == std::string_view::npos ? std::string_view() : trim(attr.substr(eq + 1));
+      const std::string key = ascii_lower(trim_blanks(attr.substr(0, eq)));
+      const std::string_view val = eq == std::string_view::npos ? std::string_view() : trim_blanks(attr.substr(eq + 1));
       if (key == "domain" && !val.empty()) {
-        std::string d = lower(val);
+        std::string d = ascii_lower(val);
         while (!d.empty() && d.front() == '.') d.erase(0, 1);
         if (d.empty() || !domain_matches(url.host, d)) rejected = true;
         else {

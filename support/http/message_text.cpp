@@ -3,35 +3,14 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::http {
 
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-char lower_char(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower_char(a[i]) != lower_char(b[i])) return false;
-  return true;
-}
-
-bool icontains(std::string_view s, std::string_view word) {
-  for (std::size_t i = 0; i + word.size() <= s.size(); ++i)
-    if (iequals(s.substr(i, word.size()), word)) return true;
-  return false;
-}
 
 // Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
 std::size_t utf8_length(std::string_view s, std::size_t i) {
@@ -93,7 +72,7 @@ std::string bytes_literal(std::string_view s) {
 }
 
 std::string charset_of(std::string_view content_type) {
-  const std::string ct = lower(content_type);
+  const std::string ct = ascii_lower(content_type);
   const auto at = ct.find("charset=");
   if (at == std::string::npos) return "";
   std::string cs = ct.substr(at + 8);

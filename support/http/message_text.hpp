@@ -13,8 +13,6 @@
 
 namespace tovik::http {
 
-using HeaderList = std::vector<std::pair<std::string, std::string>>;
-
 // What a masked value shows.
 inline constexpr std::string_view kMasked = "******";
 // Longest part of a body that logs and reports show.

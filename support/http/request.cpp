@@ -4,23 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::http {
 
 namespace {
-bool iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 [[noreturn]] void os_error(int err, const std::string& path) {
   throw OSError("[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": " + repr_text(path));
 }
@@ -100,8 +93,7 @@ std::string guess_content_type(const std::string& filename) {
   };
   const auto dot = filename.rfind('.');
   if (dot == std::string::npos) return "application/octet-stream";
-  std::string ext = filename.substr(dot + 1);
-  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = ascii_lower(std::string_view(filename).substr(dot + 1));
   for (const auto& [e, type] : kTypes)
     if (ext == e) return type;
   return "application/octet-stream";

@@ -12,12 +12,14 @@
 
 namespace tovik::http {
 
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
 struct Request {
   std::string method;  // upper case
   std::string url;     // absolute, query included
   UrlParts where;      // scheme, host, port and path of url
   // In the order sent. Host and Content-Length are listed as the transport will send them.
-  std::vector<std::pair<std::string, std::string>> headers;
+  HeaderList headers;
   std::string content;  // body bytes
   // The cookies given for this request (shared and per-request ones). The Cookie header adds
   // the cookies the server set; a redirect to another host drops these.

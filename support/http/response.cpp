@@ -1,20 +1,10 @@
 #include "support/http/response.hpp"
 
-#include <algorithm>
-#include <cctype>
-
 #include "support/base/errors.hpp"
+#include "support/base/text.hpp"
 #include "support/base/value_json.hpp"
 
 namespace tovik::http {
-
-namespace {
-bool iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-}  // namespace
 
 std::string Response::repr() const { return "<Response [" + std::to_string(status_code) + "]>"; }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 #include "support/http/errors.hpp"
 
 namespace tovik::http {
@@ -23,11 +24,6 @@ struct CurlText {
   ~CurlText() { curl_free(p); }
   std::string str() const { return p ? std::string(p) : std::string(); }
 };
-
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool is_hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -92,8 +88,8 @@ void fill_parts(CURLU* u, UrlParts& parts) {
   curl_url_get(u, CURLUPART_HOST, &host.p, 0);
   curl_url_get(u, CURLUPART_PORT, &port.p, CURLU_NO_DEFAULT_PORT);
   curl_url_get(u, CURLUPART_PATH, &path.p, 0);
-  parts.scheme = lower(scheme.str());
-  parts.host = lower(host.str());
+  parts.scheme = ascii_lower(scheme.str());
+  parts.host = ascii_lower(host.str());
   parts.port = port.str();
   parts.path = path.str().empty() ? "/" : path.str();
 }
@@ -102,7 +98,7 @@ void fill_parts(CURLU* u, UrlParts& parts) {
 std::string normalise(std::string_view url, std::string_view shown, UrlParts* parts = nullptr) {
   const std::size_t scheme_len = scheme_length(url);
   if (scheme_len == 0) throw InvalidURL("URL 缺少 http:// 或 https:// 协议: " + repr_text(shown));
-  const std::string scheme = lower(std::string(url.substr(0, scheme_len)));
+  const std::string scheme = ascii_lower(url.substr(0, scheme_len));
   if (scheme != "http" && scheme != "https")
     throw InvalidURL("不支持的 URL 协议 " + repr_text(scheme) + "，只能是 http 或 https: " + repr_text(shown));
   const std::size_t authority = scheme_len + 3;

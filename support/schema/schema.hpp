@@ -1,24 +1,5 @@
 // JSON Schema for response checks: infer a schema from a sample value, validate values against one.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "support/base/value.hpp"
-
-namespace tovik::schema {
-
-// A draft 2020-12 schema (a Dict naming the meta-schema in "$schema") that the sample and values of
-// the same shape satisfy: mappings list their properties and require the keys they have, lists
-// describe their items (one schema merged from all elements, anyOf across kinds), scalars give
-// their type. Nothing else is restricted. Tuples count as lists; an Object is a TypeError.
-Value infer(const Value& sample);
-
-// Why the instance does not satisfy the schema, one text per fault, each starting with the JSON
-// pointer of the failing value ("/" for the whole instance), e.g.
-// "/data/0: expected type string, got integer". Empty when the instance is valid. Numbers follow
-// draft 2020-12: 1.0 is an integer. A schema that is not a Dict or bool, or holds an Object, is a
-// TypeError; one that JSON Schema rejects is a ValueError. An Object in the instance is a TypeError.
-std::vector<std::string> validate(const Value& schema, const Value& instance);
-
-}  // namespace tovik::schema
+#include "support/schema/schema_infer.hpp"
+#include "support/schema/schema_validate.hpp"

@@ -152,30 +152,30 @@ TEST(CraftedWorkbook, HugeCellsFarRowsAndTheCellLimit) {
   EXPECT_EQ(budget, 0u);
   budget = 19;
   EXPECT_THAT(error_of<BadWorkbook>([&] { read_rows(doc.document_element(), {}, budget); }),
-              EndsWith("too large to read (at cell J2)"));
+              EndsWith("太大，无法读取（读到单元格 J2 时）"));
 }
 
 TEST(CraftedWorkbook, BadCellDataNamesTheCell) {
   ScratchDir dir;
   const auto path = dir / "bad.xlsx";
-  const std::string prefix = "not a valid xlsx workbook: " + path.string() + ": sheet 'Cases': ";
+  const std::string prefix = "文件 " + path.string() + " 不是有效的 xlsx 工作簿: 工作表 'Cases': ";
   const std::pair<const char*, const char*> cases[] = {
       {"<row r=\"3\"><c r=\"B3\" t=\"s\"><v>4</v></c></row>",
-       "cell B3: shared string index 4 out of range (0 shared strings)"},
-      {"<row><c t=\"s\"><v>x</v></c></row>", "cell A1: shared string index is not a number: 'x'"},
-      {"<row><c><v>12abc</v></c></row>", "cell A1: not a number: '12abc'"},
-      {"<row><c><v>inf</v></c></row>", "cell A1: not a number: 'inf'"},
-      {"<row><c/><c/><c t=\"b\"><v>yes</v></c></row>", "cell C1: not a boolean: 'yes'"},
-      {"<row><c t=\"zz\"><v>1</v></c></row>", "cell A1: unknown cell type 'zz'"},
-      {"<row><c r=\"XFE1\"><v>1</v></c></row>", "bad cell reference 'XFE1' in row 1"},
-      {"<row><c r=\"A0\"><v>1</v></c></row>", "bad cell reference 'A0' in row 1"},
-      {"<row><c r=\"XFD1\"/><c><v>1</v></c></row>", "row 1 has cells beyond column XFD"},
-      {"<row r=\"1048577\"/>", "row number '1048577' is not within 1..1048576"},
-      {"<row r=\"0\"/>", "row number '0' is not within 1..1048576"},
-      {"<row r=\"5\"/><row r=\"5\"/>", "row 5 comes after row 5"},
-      {"<row r=\"1048576\"/><row/>", "more than 1048576 rows"},
+       "单元格 B3: 共享字符串的索引 4 超出范围（共 0 个共享字符串）"},
+      {"<row><c t=\"s\"><v>x</v></c></row>", "单元格 A1: 共享字符串的索引不是数字: 'x'"},
+      {"<row><c><v>12abc</v></c></row>", "单元格 A1: 不是数字: '12abc'"},
+      {"<row><c><v>inf</v></c></row>", "单元格 A1: 不是数字: 'inf'"},
+      {"<row><c/><c/><c t=\"b\"><v>yes</v></c></row>", "单元格 C1: 不是布尔值: 'yes'"},
+      {"<row><c t=\"zz\"><v>1</v></c></row>", "单元格 A1: 未知的单元格类型 'zz'"},
+      {"<row><c r=\"XFE1\"><v>1</v></c></row>", "第 1 行的单元格引用 'XFE1' 不正确"},
+      {"<row><c r=\"A0\"><v>1</v></c></row>", "第 1 行的单元格引用 'A0' 不正确"},
+      {"<row><c r=\"XFD1\"/><c><v>1</v></c></row>", "第 1 行有超出 XFD 列的单元格"},
+      {"<row r=\"1048577\"/>", "行号 '1048577' 不在 1..1048576 之内"},
+      {"<row r=\"0\"/>", "行号 '0' 不在 1..1048576 之内"},
+      {"<row r=\"5\"/><row r=\"5\"/>", "第 5 行出现在第 5 行之后（行号应递增）"},
+      {"<row r=\"1048576\"/><row/>", "超过 1048576 行"},
       {"<row><c t=\"inlineStr\"><is><t>x</t></is></c><c r=\"B1\" t=\"s\"><v>0</v></c></row>",
-       "cell B1: shared string index 0 out of range (0 shared strings)"},
+       "单元格 B1: 共享字符串的索引 0 超出范围（共 0 个共享字符串）"},
   };
   for (const auto& [rows, reason] : cases) {
     test_files::write_zip(path, one_sheet(rows));
@@ -183,31 +183,32 @@ TEST(CraftedWorkbook, BadCellDataNamesTheCell) {
   }
   test_files::write_zip(path, one_sheet("<row><c><v>1</v></row>"));
   EXPECT_THAT(error_of<ValueError>([&] { read_workbook(path); }),
-              AllOf(StartsWith(prefix + "xl/worksheets/sheet1.xml: malformed XML at byte "),
-                    EndsWith(": Start-end tags mismatch")));
+              AllOf(StartsWith(prefix + "xl/worksheets/sheet1.xml: XML 格式错误（第 "),
+                    EndsWith(" 字节）: Start-end tags mismatch")));
 }
 
 TEST(CraftedWorkbook, BrokenFilesNameTheFileAndWhatIsWrong) {
   ScratchDir dir;
   const auto path = dir / "broken.xlsx";
-  const std::string prefix = "not a valid xlsx workbook: " + path.string() + ": ";
+  const std::string prefix = "文件 " + path.string() + " 不是有效的 xlsx 工作簿: ";
   auto problem = [&](const Entries& entries) {
     test_files::write_zip(path, entries);
     return error_of<ValueError>([&] { read_workbook(path); });
   };
   const Entries good = one_sheet("<row><c><v>1</v></c></row>");
-  EXPECT_EQ(problem({{"readme.txt", "hello"}}), prefix + "xl/workbook.xml missing");
-  EXPECT_EQ(problem({good[0], good[1]}), prefix + "sheet 'Cases': part xl/worksheets/sheet1.xml missing");
+  EXPECT_EQ(problem({{"readme.txt", "hello"}}), prefix + "缺少 xl/workbook.xml");
+  EXPECT_EQ(problem({good[0], good[1]}), prefix + "工作表 'Cases': 缺少部件 xl/worksheets/sheet1.xml");
   EXPECT_EQ(problem({good[0], good[2]}),
-            prefix + "sheet 'Cases': relationship 'rId1' of xl/workbook.xml not found");
+            prefix + "工作表 'Cases': 找不到 xl/workbook.xml 的关系 'rId1'");
   EXPECT_EQ(problem({{"xl/workbook.xml", "<workbook><sheets><sheet name=\"A\"/></sheets></workbook>"}}),
-            prefix + "sheet 'A' has no relationship id in xl/workbook.xml");
+            prefix + "工作表 'A' 在 xl/workbook.xml 中没有关系 id");
+  EXPECT_EQ(problem({{"xl/workbook.xml", "<workbook/>"}}), prefix + "xl/workbook.xml: 没有列出工作表");
   EXPECT_EQ(problem({{"xl/workbook.xml", "<html/>"}}),
-            prefix + "xl/workbook.xml: root element is <html>, not <workbook>");
+            prefix + "xl/workbook.xml: 根元素应为 <workbook>，实际为 <html>");
   EXPECT_EQ(problem({{"xl/workbook.xml", ""}}),
-            prefix + "xl/workbook.xml: malformed XML at byte 0: No document element found");
+            prefix + "xl/workbook.xml: XML 格式错误（第 0 字节）: No document element found");
   EXPECT_THAT(problem({good[0], {good[1].first, "<Relationships>"}, good[2]}),
-              StartsWith(prefix + "xl/_rels/workbook.xml.rels: malformed XML at byte "));
+              StartsWith(prefix + "xl/_rels/workbook.xml.rels: XML 格式错误（第 "));
   // sheet_names reads the workbook part alone, so a missing sheet does not bother it.
   test_files::write_zip(path, {good[0]});
   EXPECT_EQ(sheet_names(path), std::vector<std::string>{"Cases"});
@@ -215,12 +216,11 @@ TEST(CraftedWorkbook, BrokenFilesNameTheFileAndWhatIsWrong) {
   test_files::write_bytes(path, "PK\x03\x04 random bytes that only start like a zip.............");
   EXPECT_EQ(error_of<ValueError>([&] { sheet_names(path); }), prefix + "Not a zip archive");
   test_files::write_bytes(path, "");
-  EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }), prefix + "the file is empty");
+  EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }), prefix + "文件为空");
   EXPECT_EQ(error_of<OSError>([&] { read_workbook(dir / "no such.xlsx"); }),
-            "cannot read xlsx workbook " + (dir / "no such.xlsx").string() +
-                ": No such file or directory");
+            "xlsx 工作簿 " + (dir / "no such.xlsx").string() + " 无法读取: No such file or directory");
   EXPECT_EQ(error_of<OSError>([&] { sheet_names(dir / ""); }),
-            "cannot read xlsx workbook " + (dir / "").string() + ": Is a directory");
+            "xlsx 工作簿 " + (dir / "").string() + " 无法读取: Is a directory");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string_view folder_of(std::string_view part) {
 // memory instead of a seek and read per part.
 std::string read_file(const std::filesystem::path& path) {
   auto fail = [&](int error) {
-    return OSError("cannot read xlsx workbook " + path.string() + ": " + std::strerror(error));
+    return OSError("xlsx 工作簿 " + path.string() + " 无法读取: " + std::strerror(error));
   };
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) throw fail(errno);
@@ -43,7 +43,7 @@ std::string read_file(const std::filesystem::path& path) {
 
 Package::Package(const std::filesystem::path& path) : bytes_(read_file(path)) {
   // libzip would take no bytes for an empty archive.
-  if (bytes_.empty()) throw BadWorkbook("the file is empty");
+  if (bytes_.empty()) throw BadWorkbook("文件为空");
   zip_error_t error;
   zip_error_init(&error);
   if (zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error)) {
@@ -79,12 +79,12 @@ std::unique_ptr<XmlPart> Package::parse_if_present(std::string_view part) const 
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(zip_, *index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
-    throw fail(std::string("cannot read: ") + zip_strerror(zip_));
+    throw fail(std::string("无法读取: ") + zip_strerror(zip_));
   if (st.size > kMaxPartSize)
-    throw fail("too large to read (" + std::to_string(st.size) + " bytes uncompressed, limit " +
-               std::to_string(kMaxPartSize) + ")");
+    throw fail("太大，无法读取（解压后 " + std::to_string(st.size) + " 字节，上限 " +
+               std::to_string(kMaxPartSize) + " 字节）");
   ZipFile file(zip_fopen_index(zip_, *index, 0));
-  if (!file) throw fail(std::string("cannot read: ") + zip_strerror(zip_));
+  if (!file) throw fail(std::string("无法读取: ") + zip_strerror(zip_));
 
   auto result = std::make_unique<XmlPart>();
   result->name = std::string(part);
@@ -95,25 +95,23 @@ std::unique_ptr<XmlPart> Package::parse_if_present(std::string_view part) const 
   // check the CRC.
   while (got <= size) {
     zip_int64_t n = zip_fread(file.get(), result->text.get() + got, size + 1 - got);
-    if (n < 0) throw fail(std::string("cannot read: ") + zip_file_strerror(file.get()));
+    if (n < 0) throw fail(std::string("无法读取: ") + zip_file_strerror(file.get()));
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
   if (got != size)
-    throw fail("cannot read: entry holds " + std::string(got > size ? "more" : "less") +
-               " data than its header says");
+    throw fail("无法读取: 实际数据比压缩包中记录的大小" + std::string(got > size ? "多" : "少"));
 
   auto parsed = result->doc.load_buffer_inplace(result->text.get(), size,
                                                 pugi::parse_default | pugi::parse_ws_pcdata_single);
   if (!parsed)
-    throw fail("malformed XML at byte " + std::to_string(parsed.offset) + ": " +
-               parsed.description());
+    throw fail("XML 格式错误（第 " + std::to_string(parsed.offset) + " 字节）: " + parsed.description());
   return result;
 }
 
 std::unique_ptr<XmlPart> Package::parse(std::string_view part) const {
   auto result = parse_if_present(part);
-  if (!result) throw BadWorkbook(std::string(part) + " missing");
+  if (!result) throw BadWorkbook("缺少 " + std::string(part));
   return result;
 }
 

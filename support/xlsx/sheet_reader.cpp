@@ -39,16 +39,16 @@ Value cell_value(pugi::xml_node c, const std::vector<std::string>& shared_string
   if (type.empty() || type == "n") {
     if (trim_space(text).empty()) return Value();
     auto number = parse_number(text);
-    if (!number) throw BadWorkbook("not a number: " + shown(text));
+    if (!number) throw BadWorkbook("不是数字: " + shown(text));
     return *number;
   }
   if (type == "s") {
     if (trim_space(text).empty()) return Value();
     auto index = parse_index(text);
-    if (!index) throw BadWorkbook("shared string index is not a number: " + shown(text));
+    if (!index) throw BadWorkbook("共享字符串的索引不是数字: " + shown(text));
     if (*index >= shared_strings.size())
-      throw BadWorkbook("shared string index " + std::to_string(*index) + " out of range (" +
-                        std::to_string(shared_strings.size()) + " shared strings)");
+      throw BadWorkbook("共享字符串的索引 " + std::to_string(*index) + " 超出范围（共 " +
+                        std::to_string(shared_strings.size()) + " 个共享字符串）");
     return Value(shared_strings[*index]);
   }
   if (type == "str" || type == "inlineStr") return Value(decode_escapes(text));
@@ -57,11 +57,11 @@ Value cell_value(pugi::xml_node c, const std::vector<std::string>& shared_string
     if (flag.empty()) return Value();
     if (flag == "1" || flag == "true") return Value(true);
     if (flag == "0" || flag == "false") return Value(false);
-    throw BadWorkbook("not a boolean: " + shown(text));
+    throw BadWorkbook("不是布尔值: " + shown(text));
   }
   // Error values ("#DIV/0!") and ISO dates of strict files are kept as their text.
   if (type == "e" || type == "d") return Value(std::string(trim_space(text)));
-  throw BadWorkbook("unknown cell type " + shown(type));
+  throw BadWorkbook("未知的单元格类型 " + shown(type));
 }
 
 }  // namespace
@@ -78,14 +78,13 @@ std::vector<Row> read_rows(pugi::xml_node sheet_root, const std::vector<std::str
     if (pugi::xml_attribute ra = attribute(r, "r")) {
       auto n = parse_index(ra.value());
       if (!n || *n == 0 || *n > kMaxRows)
-        throw BadWorkbook("row number " + shown(ra.value()) + " is not within 1.." +
-                          std::to_string(kMaxRows));
+        throw BadWorkbook("行号 " + shown(ra.value()) + " 不在 1.." + std::to_string(kMaxRows) + " 之内");
       if (*n <= row_number)
-        throw BadWorkbook("row " + std::to_string(*n) + " comes after row " +
-                          std::to_string(row_number));
+        throw BadWorkbook("第 " + std::to_string(*n) + " 行出现在第 " + std::to_string(row_number) +
+                          " 行之后（行号应递增）");
       number = *n;
     } else if (number > kMaxRows) {
-      throw BadWorkbook("more than " + std::to_string(kMaxRows) + " rows");
+      throw BadWorkbook("超过 " + std::to_string(kMaxRows) + " 行");
     }
     row_number = number;
 
@@ -96,27 +95,25 @@ std::vector<Row> read_rows(pugi::xml_node sheet_root, const std::vector<std::str
       // A cell without r follows the one before it.
       if (pugi::xml_attribute ca = attribute(c, "r")) {
         auto ref = parse_cell_ref(ca.value());
-        if (!ref) throw BadWorkbook("bad cell reference " + shown(ca.value()) + " in row " +
-                                    std::to_string(number));
+        if (!ref) throw BadWorkbook("第 " + std::to_string(number) + " 行的单元格引用 " + shown(ca.value()) + " 不正确");
         column = ref->column;
       } else {
         ++column;
         if (column >= kMaxColumns)
-          throw BadWorkbook("row " + std::to_string(number) + " has cells beyond column XFD");
+          throw BadWorkbook("第 " + std::to_string(number) + " 行有超出 XFD 列的单元格");
       }
       Value value;
       try {
         value = cell_value(c, shared_strings);
       } catch (const BadWorkbook& e) {
-        throw BadWorkbook("cell " + cell_name(number, column) + ": " + e.what());
+        throw BadWorkbook("单元格 " + cell_name(number, column) + ": " + e.what());
       }
       if (value.is_none()) continue;
       if (column >= row.cells.size()) {
         std::size_t grow = column + 1 - row.cells.size();
         if (grow > cell_budget)
-          throw BadWorkbook("more than " + std::to_string(kMaxCells) +
-                            " cells in the workbook, too large to read (at cell " +
-                            cell_name(number, column) + ")");
+          throw BadWorkbook("工作簿的单元格超过 " + std::to_string(kMaxCells) + " 个，太大，无法读取（读到单元格 " +
+                            cell_name(number, column) + " 时）");
         cell_budget -= grow;
         row.cells.resize(column + 1);
       }

@@ -21,10 +21,9 @@ struct SheetEntry {
 std::vector<SheetEntry> sheet_entries(const XmlPart& workbook) {
   pugi::xml_node root = workbook.root();
   if (!is(root, "workbook"))
-    throw BadWorkbook(workbook.name + ": root element is <" + std::string(root.name()) +
-                      ">, not <workbook>");
+    throw BadWorkbook(workbook.name + ": 根元素应为 <workbook>，实际为 <" + std::string(root.name()) + ">");
   pugi::xml_node sheets = child(root, "sheets");
-  if (!sheets) throw BadWorkbook(workbook.name + ": lists no sheets");
+  if (!sheets) throw BadWorkbook(workbook.name + ": 没有列出工作表");
   std::vector<SheetEntry> entries;
   for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling())
     if (is(s, "sheet"))
@@ -52,7 +51,7 @@ auto naming_the_file(const std::filesystem::path& path, F read) {
   try {
     return read();
   } catch (const BadWorkbook& e) {
-    throw ValueError("not a valid xlsx workbook: " + path.string() + ": " + e.what());
+    throw ValueError("文件 " + path.string() + " 不是有效的 xlsx 工作簿: " + e.what());
   }
 }
 
@@ -77,17 +76,16 @@ Workbook read_workbook(const std::filesystem::path& path) {
     workbook.sheets.reserve(entries.size());
     std::size_t cell_budget = kMaxCells;
     for (SheetEntry& entry : entries) {
-      const std::string sheet = "sheet '" + entry.name + "'";
+      const std::string sheet = "工作表 '" + entry.name + "'";
       if (entry.relationship_id.empty())
-        throw BadWorkbook(sheet + " has no relationship id in " + workbook_part);
+        throw BadWorkbook(sheet + " 在 " + workbook_part + " 中没有关系 id");
       auto found = by_id.find(entry.relationship_id);
       if (found == by_id.end() || found->second->external)
-        throw BadWorkbook(sheet + ": relationship '" + entry.relationship_id + "' of " +
-                          workbook_part + " not found");
+        throw BadWorkbook(sheet + ": 找不到 " + workbook_part + " 的关系 '" + entry.relationship_id + "'");
       const std::string& target = found->second->target;
       try {
         auto part = package.parse_if_present(target);
-        if (!part) throw BadWorkbook("part " + target + " missing");
+        if (!part) throw BadWorkbook("缺少部件 " + target);
         workbook.sheets.push_back(
             {std::move(entry.name), read_rows(part->root(), shared_strings, cell_budget)});
       } catch (const BadWorkbook& e) {

@@ -34,7 +34,7 @@ struct Workbook {
 };
 
 // A file that is not an xlsx workbook (not a zip, parts missing, malformed XML, cell data that
-// cannot be read) is a ValueError "not a valid xlsx workbook: <path>: <reason>"; a file that
+// cannot be read) is a ValueError "文件 <path> 不是有效的 xlsx 工作簿: <reason>"; a file that
 // cannot be opened or read is an OSError naming the path.
 Workbook read_workbook(const std::filesystem::path& path);
 

@@ -148,7 +148,7 @@ TEST(Workbook, DamagedCopiesFailAsValueErrorNamingTheFile) {
       sheet_names(bad);
     } catch (const ValueError& e) {
       ++failures;
-      EXPECT_EQ(std::string(e.what()).rfind("not a valid xlsx workbook: " + bad.string() + ": ", 0),
+      EXPECT_EQ(std::string(e.what()).rfind("文件 " + bad.string() + " 不是有效的 xlsx 工作簿: ", 0),
                 0u) << e.what();
     }
   };

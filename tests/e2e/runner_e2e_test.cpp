@@ -301,7 +301,7 @@ TEST_F(TovikRun, ExitFirstAndMaxfailStopEarly) {
 
   f = tovik({"--maxfail", "many"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "--maxfail"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 选项 --maxfail 的值应为整数，实际为 'many'"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -362,7 +362,7 @@ TEST_F(TovikRun, AddoptsTestpathsAndOverrides) {
 
   f = tovik({"-o", "log_level"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "-o"));
+  EXPECT_TRUE(Has(f.err, "ERROR: -o/--override-ini 的值应为 key=value 的形式，实际为 log_level"));
 }
 
 TEST_F(TovikRun, BrokenPytestIniIsAUsageError) {
@@ -388,15 +388,15 @@ TEST_F(TovikRun, BadOptionsAreUsageErrors) {
   workbook("test_a.xlsx", {{"a", {R(1, "", "assert", 1, "equal", 1)}}});
   Finished f = tovik({"--no-such-option"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "--no-such-option"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 未知的选项: --no-such-option"));
 
   f = tovik({"-k", "a and"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "-k"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 传给 '-k' 的表达式有误: a and: 第 6 列: "));
 
   f = tovik({"no/such/dir"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "no/such/dir"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 文件或目录不存在: no/such/dir"));
 
   // "--" ends the options: what follows is a path, even when it looks like an option
   f = tovik({"-q", "--", "test_a.xlsx"});
@@ -404,24 +404,49 @@ TEST_F(TovikRun, BadOptionsAreUsageErrors) {
   EXPECT_TRUE(Has(f.out, "1 passed in "));
   f = tovik({"--", "-v"});
   EXPECT_EQ(f.status, 4) << f.all();
-  EXPECT_TRUE(Has(f.err, "file or directory not found: -v"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 文件或目录不存在: -v"));
 
   ini("addopts = --frobnicate\n");
   f = tovik({});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "--frobnicate"));
+  EXPECT_TRUE(Has(f.err, "ERROR: 未知的选项: --frobnicate"));
 
   ini("addopts = -k 'unclosed\n");
   f = tovik({});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "addopts"));
+  EXPECT_TRUE(Has(f.err, "ERROR: pytest.ini 的 addopts 中的引号没有闭合: -k 'unclosed"));
+  ini("testpaths = 'unclosed\n");
+  f = tovik({});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_TRUE(Has(f.err, "ERROR: testpaths 中的引号没有闭合: 'unclosed"));
 
   ini("");
   f = tovik({"-h"});
   EXPECT_EQ(f.status, 0);
+  EXPECT_EQ(f.out.rfind("用法: tovik run [选项] [file_or_dir]", 0), 0u) << f.out;
+  EXPECT_TRUE(Has(f.out, "\n  -x, --exitfirst               第一个用例失败或出错后立即停止\n"));
   EXPECT_TRUE(Has(f.out, "--junitxml"));
   EXPECT_TRUE(Has(f.out, "--alluredir"));
   EXPECT_TRUE(Lacks(f.out, "passed"));
+}
+
+TEST_F(TovikRun, TheCommandsOwnHelpAndUnknownWords) {
+  const auto command = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TOVIK_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Child child(argv, root_, env());
+    return child.wait(60s);
+  };
+  Finished f = command({"--help"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "用法: " + std::string(TOVIK_BIN) + " [选项] [子命令]\n")) << f.out;
+  EXPECT_TRUE(Has(f.out, "选项:\n  -h,--help                   显示帮助信息并退出\n")) << f.out;
+  EXPECT_TRUE(Has(f.out, "子命令:\n  run ")) << f.out;
+
+  f = command({"frobnicate"});
+  EXPECT_EQ(f.status, 4);  // a usage error, as the runner's own are
+  EXPECT_EQ(f.err, "无法识别的参数: frobnicate\n运行 tovik --help 查看用法\n");
+  EXPECT_FALSE(fs::exists(root_ / "pytest.ini"));  // nothing ran
 }
 
 TEST_F(TovikRun, LogFileAndLiveLog) {
@@ -446,7 +471,7 @@ TEST_F(TovikRun, LogFileAndLiveLog) {
   ini("");
   f = tovik({"--log-level", "loud"});
   EXPECT_EQ(f.status, 4);
-  EXPECT_TRUE(Has(f.err, "loud"));
+  EXPECT_TRUE(Has(f.err, "ERROR: log_level 的值 'loud' 不是已知的日志级别"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -516,7 +541,7 @@ TEST_F(TovikRun, JunitXmlDescribesEveryCase) {
 
   const pugi::xml_node setup = cases["缺夹具"].child("error");
   ASSERT_TRUE(setup);
-  EXPECT_TRUE(Has(setup.attribute("message").as_string(), "no_such_fixture"));
+  EXPECT_TRUE(Has(setup.attribute("message").as_string(), "KeyError: fixture 'no_such_fixture' 不存在（可用："));
 
   ASSERT_EQ(cases.count("test_bad.xlsx"), 1u);
   const pugi::xml_node collect = cases["test_bad.xlsx"].child("error");
@@ -646,7 +671,8 @@ TEST_F(TovikRun, UnreadableWorkbooksAreCollectionErrorsAndTheRestRuns) {
   EXPECT_EQ(f.status, 1);
   for (const char* name : {"test_bad.xlsx", "test_empty.xlsx", "test_cut.xlsx", "test_zip.xlsx", "test_notes.xlsx"})
     EXPECT_TRUE(Has(f.out, "ERROR collecting " + std::string(name))) << name;
-  EXPECT_TRUE(Has(f.out, "not a valid xlsx workbook"));
+  EXPECT_TRUE(Has(f.out, "test_bad.xlsx 不是有效的 xlsx 工作簿: "));
+  EXPECT_TRUE(Has(f.out, "test_empty.xlsx 不是有效的 xlsx 工作簿: 文件为空"));
   EXPECT_TRUE(Has(f.out, "中没有用例工作表"));
   EXPECT_TRUE(Has(f.out, "collected 1 item / 5 errors"));
   EXPECT_TRUE(Has(f.out, "= 1 passed, 5 errors in "));
@@ -720,14 +746,14 @@ TEST_F(TovikRun, BrokenVariableFileFailsTheCasesNotTheRun) {
   Finished f = tovik({});
   EXPECT_EQ(f.status, 1);
   EXPECT_TRUE(Has(f.out, "test_vars.xlsx EEs "));
-  EXPECT_EQ(lines_with(f.out, "vars.yaml is not valid YAML").size() >= 2, true) << f.out;
+  EXPECT_EQ(lines_with(f.out, "vars.yaml 不是有效的 YAML").size() >= 2, true) << f.out;
   EXPECT_TRUE(Has(f.out, "1 skipped, 2 errors in "));
   EXPECT_EQ(read_file(root_ / "vars.yaml"), "code: [1, 2\nname: x\n");  // left as it was
 
   write_file(root_ / "vars.yaml", "- just\n- a list\n");
   f = tovik({});
   EXPECT_EQ(f.status, 1);
-  EXPECT_TRUE(Has(f.out, "vars.yaml does not hold a mapping"));
+  EXPECT_TRUE(Has(f.out, "vars.yaml 的内容应为字典（变量名到值的映射），实际为 list"));
 }
 
 // ---------------------------------------------------------------------------------------------
