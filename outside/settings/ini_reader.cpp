@@ -59,13 +59,12 @@ char* read_line(char* buf, int size, void* stream) {
   const std::string& line = p->lines[p->next++];
   // inih splits longer lines silently and reads a NUL as the end; both would corrupt values.
   if (line.find('\0') != std::string::npos) {
-    p->fail(p->next, "the line holds a NUL character");
+    p->fail(p->next, "该行含有 NUL 字符");
     return nullptr;
   }
   const auto limit = static_cast<std::size_t>(size - 1);
   if (line.size() > limit) {
-    p->fail(p->next, "the line is longer than " + std::to_string(limit) +
-                         " characters; continue a long value on indented lines");
+    p->fail(p->next, "该行超过 " + std::to_string(limit) + " 个字符；较长的值请在缩进的续行中接着写");
     return nullptr;
   }
   std::memcpy(buf, line.data(), line.size());
@@ -96,13 +95,13 @@ int on_entry(void* user, const char* section, const char* name, const char* valu
   p->after_key = true;
   p->last_entry = std::string::npos;
   if (*name == '\0') {
-    p->fail(lineno, "no key name before the '=' in " + repr_text(strip_space(raw)));
+    p->fail(lineno, "'=' 前缺少键名: " + repr_text(strip_space(raw)));
     return 0;
   }
   if (!ours) return 1;
   for (const auto& [key, _] : p->entries) {
     if (key == name) {
-      p->fail(lineno, "key " + repr_text(name) + " appears twice in [" + std::string(section) + "]");
+      p->fail(lineno, "键 " + repr_text(name) + " 在 [" + std::string(section) + "] 中出现了两次");
       return 0;
     }
   }
@@ -116,8 +115,8 @@ int on_entry(void* user, const char* section, const char* name, const char* valu
 
 std::string describe_bad_line(std::string_view raw) {
   const std::string_view t = strip_space(raw);
-  if (!t.empty() && t.front() == '[') return "section header " + repr_text(t) + " lacks a closing ']'";
-  return "expected 'key = value', got " + repr_text(t);
+  if (!t.empty() && t.front() == '[') return "节标题 " + repr_text(t) + " 缺少结尾的 ']'";
+  return "应为 'key = value' 的形式，实际为 " + repr_text(t);
 }
 
 }  // namespace
@@ -125,12 +124,12 @@ std::string describe_bad_line(std::string_view raw) {
 IniEntries read_ini_section(const std::string& path, std::string_view section) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec))
-    throw OSError("settings file " + path + " is not a readable file");
+    throw OSError("配置文件 " + path + " 不是可读的文件");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw OSError("cannot open settings file " + path + ": " + std::strerror(errno));
+  if (!in) throw OSError("配置文件 " + path + " 无法打开: " + std::strerror(errno));
   std::ostringstream content;
   content << in.rdbuf();
-  if (in.bad()) throw OSError("cannot read settings file " + path);
+  if (in.bad()) throw OSError("配置文件 " + path + " 无法读取");
 
   Parse p;
   p.section = section;
@@ -144,7 +143,7 @@ IniEntries read_ini_section(const std::string& path, std::string_view section) {
   }
 
   const int rc = ini_parse_stream(read_line, &p, on_entry, &p);
-  if (rc < 0) throw OSError("cannot parse settings file " + path + ": out of memory");
+  if (rc < 0) throw OSError("配置文件 " + path + " 无法解析: 内存不足");
   std::size_t line = 0;
   std::string problem;
   if (rc > 0) {
@@ -155,8 +154,7 @@ IniEntries read_ini_section(const std::string& path, std::string_view section) {
     problem = p.error;
   }
   if (line != 0)
-    throw ValueError("cannot parse settings file " + path + " line " + std::to_string(line) +
-                     ": " + problem);
+    throw ValueError("配置文件 " + path + " 第 " + std::to_string(line) + " 行无法解析: " + problem);
 
   for (auto& [_, value] : p.entries) value = std::string(strip_space(value));
   return std::move(p.entries);

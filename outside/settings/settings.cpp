@@ -90,7 +90,7 @@ void Section::load() const {
     const std::string var = env_name(e.key);
     if (const char* env = std::getenv(var.c_str())) {
       e.value = env;
-      e.origin = "environment " + var;
+      e.origin = "环境变量 " + var;
     }
   }
   entries_ = std::move(fresh);
@@ -104,30 +104,30 @@ Section::Entry Section::lookup(std::string_view key) const {
   for (const auto& e : entries_)
     if (e.key == key) return e;
   std::string known;
-  for (const auto& e : entries_) known += (known.empty() ? "" : ", ") + e.key;
-  throw KeyError("no setting " + name_ + "." + std::string(key) + " (known: " + known + ")");
+  for (const auto& e : entries_) known += (known.empty() ? "" : "、") + e.key;
+  throw KeyError("没有配置项 " + name_ + "." + std::string(key) + "（已知：" + known + "）");
 }
 
 void Section::bad_value(const Entry& e, std::string_view what) const {
-  throw ValueError("setting " + name_ + "." + e.key + " = " + repr_text(e.value) + " (from " +
-                   e.origin + ") is not " + std::string(what));
+  throw ValueError("配置项 " + name_ + "." + e.key + " = " + repr_text(e.value) + "（来自 " + e.origin + "）不是" +
+                   std::string(what));
 }
 
 std::string Section::text(std::string_view key) const { return lookup(key).value; }
 
 std::int64_t Section::as_integer(const Entry& e) const {
   if (auto v = to_integer(e.value)) return *v;
-  bad_value(e, "an integer");
+  bad_value(e, "整数");
 }
 
 double Section::as_number(const Entry& e) const {
   if (auto v = to_number(e.value)) return *v;
-  bad_value(e, "a number");
+  bad_value(e, "数字");
 }
 
 bool Section::as_boolean(const Entry& e) const {
   if (auto v = to_boolean(e.value)) return *v;
-  bad_value(e, "a boolean (true/false, yes/no, on/off, 1/0)");
+  bad_value(e, "布尔值（true/false、yes/no、on/off、1/0）");
 }
 
 std::int64_t Section::integer(std::string_view key) const { return as_integer(lookup(key)); }

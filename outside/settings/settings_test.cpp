@@ -142,7 +142,7 @@ TEST_F(SettingsTest, EnvironmentOverridesFile) {
   setenv("TOVIK_UI_EXTRA", "env", 1);
   reload_all();
   EXPECT_EQ(tovik().text("email_password"), " s3cret ");
-  EXPECT_EQ(tovik().origin("email_password"), "environment TOVIK_EMAIL_PASSWORD");
+  EXPECT_EQ(tovik().origin("email_password"), "环境变量 TOVIK_EMAIL_PASSWORD");
   EXPECT_DOUBLE_EQ(tovik_ui().number("wait_max"), 7.0);
   EXPECT_EQ(tovik_api().text("base_url"), "https://api.example.com");
   EXPECT_EQ(tovik_ui().text("extra"), "env");
@@ -185,50 +185,50 @@ TEST_F(SettingsTest, BadValuesNameWhatIsWrong) {
             "[tovik]\nemail_port = 99999999999999999999\nallure_local_port = 80.5\n");
   reload_all();
   EXPECT_EQ(error_of<ValueError>([] { tovik_ui().number("wait_max"); }),
-            "setting tovik_ui.wait_max = 'abc' (from pytest.ini) is not a number");
+            "配置项 tovik_ui.wait_max = 'abc'（来自 pytest.ini）不是数字");
   EXPECT_EQ(error_of<ValueError>([] { tovik_ui().value("wait_max"); }),
-            "setting tovik_ui.wait_max = 'abc' (from pytest.ini) is not a number");
+            "配置项 tovik_ui.wait_max = 'abc'（来自 pytest.ini）不是数字");
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().boolean("headless"); }),
-              HasSubstr("tovik_ui.headless = 'maybe' (from pytest.ini) is not a boolean"));
+              HasSubstr("tovik_ui.headless = 'maybe'（来自 pytest.ini）不是布尔值（true/false、yes/no、on/off、1/0）"));
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().number("wait_poll"); }),
-              HasSubstr("is not a number"));
+              HasSubstr("不是数字"));
   EXPECT_THAT(error_of<ValueError>([] { tovik().integer("email_port"); }),
               HasSubstr("tovik.email_port = '99999999999999999999'"));
   EXPECT_THAT(error_of<ValueError>([] { tovik().integer("allure_local_port"); }),
-              HasSubstr("is not an integer"));
+              HasSubstr("不是整数"));
   // A text getter does not judge: the raw text is still there.
   EXPECT_EQ(tovik_ui().text("wait_max"), "abc");
 
   setenv("TOVIK_UI_WAIT_MAX", "1,5", 1);
   tovik_ui().reload_settings();
   EXPECT_EQ(error_of<ValueError>([] { tovik_ui().number("wait_max"); }),
-            "setting tovik_ui.wait_max = '1,5' (from environment TOVIK_UI_WAIT_MAX) is not a number");
+            "配置项 tovik_ui.wait_max = '1,5'（来自 环境变量 TOVIK_UI_WAIT_MAX）不是数字");
 
   const std::string unknown = error_of<KeyError>([] { tovik_api().text("base_ur"); });
   EXPECT_THAT(unknown, HasSubstr("tovik_api.base_ur"));
-  EXPECT_THAT(unknown, HasSubstr("base_url, timeout"));
+  EXPECT_THAT(unknown, HasSubstr("（已知：base_url、timeout"));
 }
 
 TEST_F(SettingsTest, MalformedFileKeepsDefaults) {
   setenv("TOVIK_UI_HEADLESS", "no", 1);
   write_ini("[tovik_ui]\nwait_max = 3\nthis line has no separator\n");
   const std::string message = error_of<ValueError>([] { tovik_ui().reload_settings(); });
-  EXPECT_THAT(message, HasSubstr((dir_ / "pytest.ini").string() + " line 3"));
+  EXPECT_THAT(message, HasSubstr((dir_ / "pytest.ini").string() + " 第 3 行无法解析: 应为 'key = value' 的形式，实际为 "));
   EXPECT_THAT(message, HasSubstr("'this line has no separator'"));
   EXPECT_DOUBLE_EQ(tovik_ui().number("wait_max"), 10.0);
   EXPECT_FALSE(tovik_ui().boolean("headless"));  // the environment still applies
 
   write_ini("[tovik_ui\nwait_max = 3\n");
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }),
-              HasSubstr("line 1: section header '[tovik_ui' lacks a closing ']'"));
+              HasSubstr("第 1 行无法解析: 节标题 '[tovik_ui' 缺少结尾的 ']'"));
 
   write_ini("[tovik_ui]\nwait_max = 3\n\nwait_max = 4\n");
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }),
-              HasSubstr("line 4: key 'wait_max' appears twice in [tovik_ui]"));
+              HasSubstr("第 4 行无法解析: 键 'wait_max' 在 [tovik_ui] 中出现了两次"));
   EXPECT_DOUBLE_EQ(tovik_ui().number("wait_max"), 10.0);
   write_ini("[tovik_ui]\n = 3\n");
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }),
-              HasSubstr("line 2: no key name before the '='"));
+              HasSubstr("第 2 行无法解析: '=' 前缺少键名"));
   write_ini("[tovik_ui]\nwait_max = 3\n[other]\nk = 1\nk = 2\n");
   // A repeat in a section we do not own is not ours to judge.
   EXPECT_NO_THROW(tovik_ui().reload_settings());
@@ -236,22 +236,22 @@ TEST_F(SettingsTest, MalformedFileKeepsDefaults) {
 
   write_ini("[tovik_ui]\ncapabilities = " + std::string(300, 'x') + "\nwait_max = 3\n");
   EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }),
-              HasSubstr("line 2: the line is longer than"));
+              HasSubstr("第 2 行无法解析: 该行超过 "));
   EXPECT_EQ(tovik_ui().text("capabilities"), "");
 
   write_ini(std::string("[tovik_ui]\nwait_max = 3\0\n", 25));
-  EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }), HasSubstr("line 2"));
+  EXPECT_THAT(error_of<ValueError>([] { tovik_ui().reload_settings(); }), HasSubstr("第 2 行无法解析: 该行含有 NUL 字符"));
 
   // A lazily loaded section reports the broken file on first use, then serves defaults.
   write_ini("[s]\nk = v\nbroken\n");
   Section s("s", {{"k", Kind::Text, "default"}});
-  EXPECT_THAT(error_of<ValueError>([&] { s.text("k"); }), HasSubstr("line 3"));
+  EXPECT_THAT(error_of<ValueError>([&] { s.text("k"); }), HasSubstr("第 3 行"));
   EXPECT_EQ(s.text("k"), "default");
 
   fs::remove("pytest.ini");
   fs::create_directory("pytest.ini");
   EXPECT_THAT(error_of<OSError>([] { tovik_ui().reload_settings(); }),
-              HasSubstr("is not a readable file"));
+              HasSubstr("不是可读的文件"));
 }
 
 TEST(SettingsTypes, DriversAndUrls) {
