@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kKnownBrowsers = "chrome, firefox, android, ios";
+const char* const kKnownBrowsers = "chrome、firefox、android、ios";
 
 // Chromium as root in a container, with no network to talk to: without the background flags it
 // keeps opening connections that are refused.
@@ -52,22 +52,22 @@ Json capabilities_json(const Value& v, const std::string& what) {
     try {
       j = Json::parse(v.as_str());
     } catch (const std::exception& e) {
-      throw ValueError(what + " is not valid JSON: " + e.what());
+      throw ValueError(what + " 不是有效的 JSON: " + e.what());
     }
   } else if (v.is_dict()) {
     j = to_json(v);
   } else {
-    throw TypeError(what + " must be a mapping, not " + v.type_name());
+    throw TypeError(what + " 应为映射，实际为 " + v.type_name());
   }
-  if (!j.is_object()) throw ValueError(what + " must be a JSON object, not " + j.dump());
+  if (!j.is_object()) throw ValueError(what + " 应为 JSON 对象，实际为 " + j.dump());
   return j;
 }
 
 Json merged_capabilities(const Value& argument) {
   Json caps = Json::object();
   if (auto text = settings::tovik_ui().optional_text("capabilities")) {
-    deep_merge(caps, capabilities_json(Value(*text), "the setting tovik_ui.capabilities (from " +
-                                                         settings::tovik_ui().origin("capabilities") + ")"));
+    deep_merge(caps, capabilities_json(Value(*text), "配置项 tovik_ui.capabilities（来自 " +
+                                                         settings::tovik_ui().origin("capabilities") + "）"));
   }
   deep_merge(caps, capabilities_json(argument, "capabilities"));
   return caps;
@@ -90,13 +90,13 @@ Json with_appium_prefix(const Json& caps) {
 
 Json& object_member(Json& parent, const std::string& key) {
   if (!parent.contains(key) || parent[key].is_null()) parent[key] = Json::object();
-  if (!parent[key].is_object()) throw ValueError("capability " + key + " must be a JSON object, not " + parent[key].dump());
+  if (!parent[key].is_object()) throw ValueError("capabilities 中的 " + key + " 应为 JSON 对象，实际为 " + parent[key].dump());
   return parent[key];
 }
 
 Json& args_of(Json& options, const std::string& owner) {
   if (!options.contains("args") || options["args"].is_null()) options["args"] = Json::array();
-  if (!options["args"].is_array()) throw ValueError("capability " + owner + ".args must be a list, not " + options["args"].dump());
+  if (!options["args"].is_array()) throw ValueError("capabilities 中的 " + owner + ".args 应为列表，实际为 " + options["args"].dump());
   return options["args"];
 }
 
@@ -118,7 +118,7 @@ std::string make_workdir(const std::string& browser) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tovik-" + browser + "-XXXXXX";
   if (!::mkdtemp(pattern.data())) {
-    throw OSError("cannot create a temporary directory like " + pattern + ": " + std::strerror(errno));
+    throw OSError("无法创建临时目录 " + pattern + ": " + std::strerror(errno));
   }
   return pattern;
 }
@@ -131,14 +131,14 @@ void remove_dir(const std::string& dir) {
 
 std::string log_excerpt(const DriverProcess& p) {
   std::string tail = p.log_tail(1500);
-  return tail.empty() ? " (its log is empty)" : "; its log ends with:\n" + tail;
+  return tail.empty() ? "（它的日志为空）" : "；它的日志结尾:\n" + tail;
 }
 
 void wait_until_ready(DriverProcess& process, const std::string& base_url, const std::string& name) {
   W3CConnection status(base_url, Timeouts{1, 2});
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReadySeconds);
   for (;;) {
-    if (!process.running()) throw WebDriverException(name + " exited before it was ready" + log_excerpt(process));
+    if (!process.running()) throw WebDriverException(name + " 在就绪之前退出了" + log_excerpt(process));
     try {
       Json v = status.request("GET", "/status");
       if (v.is_object() && v.value("ready", false)) return;
@@ -146,8 +146,8 @@ void wait_until_ready(DriverProcess& process, const std::string& base_url, const
       // not listening yet
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      throw WebDriverException(name + " did not become ready at " + base_url + " within " +
-                               std::to_string(static_cast<int>(kReadySeconds)) + " s" + log_excerpt(process));
+      throw WebDriverException(name + " 在 " + std::to_string(static_cast<int>(kReadySeconds)) + " 秒内没有在 " + base_url +
+                               " 就绪" + log_excerpt(process));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -193,8 +193,8 @@ std::string chromedriver_program() {
   if (auto configured = settings::tovik_ui().optional_text("chromedriver_path")) {
     std::string found = find_program(*configured);
     if (found.empty()) {
-      throw WebDriverException("chromedriver_path = " + *configured + " (from " +
-                               settings::tovik_ui().origin("chromedriver_path") + ") is not an executable program");
+      throw WebDriverException("chromedriver_path = " + *configured + "（来自 " +
+                               settings::tovik_ui().origin("chromedriver_path") + "）不是可执行的程序");
     }
     return found;
   }
@@ -202,7 +202,7 @@ std::string chromedriver_program() {
   if (found.empty()) found = find_program("/usr/bin/chromedriver");
   if (found.empty()) {
     throw WebDriverException(
-        "chromedriver is not installed: install chromium-driver, or set chromedriver_path in [tovik_ui]");
+        "没有安装 chromedriver：请安装 chromium-driver，或在 [tovik_ui] 中设置 chromedriver_path");
   }
   return found;
 }
@@ -225,8 +225,8 @@ std::shared_ptr<Driver> local_chrome(Json caps, bool headless) {
 std::shared_ptr<Driver> local_firefox(Json caps, bool headless) {
   std::string program = find_program("geckodriver");
   if (program.empty()) {
-    throw WebDriverException("geckodriver is not installed: put geckodriver on PATH to run firefox locally, "
-                             "or give a selenium_grid to run it remotely");
+    throw WebDriverException("没有安装 geckodriver：在本机运行 firefox 需要 PATH 中有 geckodriver，"
+                             "或设置 selenium_grid 在远端运行");
   }
   if (headless) add_flag(args_of(object_member(caps, "moz:firefoxOptions"), "moz:firefoxOptions"), "-headless");
   std::string workdir = make_workdir("firefox");
@@ -241,19 +241,19 @@ std::shared_ptr<Driver> local_firefox(Json caps, bool headless) {
 std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::string& hub, const Value& capabilities) {
   const std::string name = ascii_lower(browser);
   if (name != "chrome" && name != "firefox" && name != "android" && name != "ios") {
-    throw ValueError("unknown browser " + (browser.empty() ? std::string("''") : "'" + browser + "'") +
-                     " (known: " + kKnownBrowsers + ")");
+    throw ValueError("未知的设备类型 " + (browser.empty() ? std::string("''") : "'" + browser + "'") +
+                     "（可用：" + kKnownBrowsers + "）");
   }
   std::string remote = hub;
   if (remote.empty()) remote = settings::tovik_ui().optional_text("selenium_grid").value_or("");
   if (!remote.empty() && remote.rfind("http://", 0) != 0 && remote.rfind("https://", 0) != 0) {
-    throw ValueError("the WebDriver hub must be an http:// or https:// address, not '" + remote + "'");
+    throw ValueError("WebDriver hub 应为 http:// 或 https:// 地址，实际为 '" + remote + "'");
   }
 
   Json caps = merged_capabilities(capabilities);
   if (name == "android" || name == "ios") {
     if (remote.empty()) {
-      throw WebDriverException(name + " needs an Appium server: give the hub, or set selenium_grid in [tovik_ui]");
+      throw WebDriverException(name + " 需要 Appium 服务：请给出 hub，或在 [tovik_ui] 中设置 selenium_grid");
     }
     if (!caps.contains("platformName")) caps["platformName"] = name == "android" ? "Android" : "iOS";
     return W3CDriver::connect(remote, with_appium_prefix(caps));

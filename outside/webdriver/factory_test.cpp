@@ -52,7 +52,7 @@ TEST_F(FactoryTest, UnknownBrowsersAreValueErrorsListingTheKnownOnes) {
       get_webdriver(name);
       FAIL() << name;
     } catch (const ValueError& e) {
-      EXPECT_THAT(e.what(), HasSubstr("chrome, firefox, android, ios")) << name;
+      EXPECT_THAT(e.what(), HasSubstr("（可用：chrome、firefox、android、ios）")) << name;
     }
   }
 }
@@ -63,7 +63,7 @@ TEST_F(FactoryTest, AppsNeedAnAppiumServer) {
     get_webdriver("android");
     FAIL();
   } catch (const WebDriverException& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Appium server"));
+    EXPECT_THAT(e.what(), HasSubstr("需要 Appium 服务"));
   }
   EXPECT_THROW(get_webdriver("ios", "localhost:4723"), ValueError);  // no scheme
 }
@@ -118,7 +118,7 @@ TEST_F(FactoryTest, BadCapabilitiesAreReportedNotSent) {
     FAIL();
   } catch (const ValueError& e) {
     EXPECT_THAT(e.what(), HasSubstr("tovik_ui.capabilities"));
-    EXPECT_THAT(e.what(), HasSubstr("TOVIK_UI_CAPABILITIES"));
+    EXPECT_THAT(e.what(), HasSubstr("配置项 tovik_ui.capabilities（来自 环境变量 TOVIK_UI_CAPABILITIES） 不是有效的 JSON: "));
   }
   set("TOVIK_UI_CAPABILITIES", "[1, 2]");
   EXPECT_THROW(get_webdriver("chrome", grid.url()), ValueError);
@@ -140,7 +140,7 @@ TEST_F(FactoryTest, FirefoxWithoutGeckodriverSaysSo) {
     get_webdriver("firefox");
     FAIL();
   } catch (const WebDriverException& e) {
-    EXPECT_THAT(e.what(), HasSubstr("geckodriver is not installed"));
+    EXPECT_THAT(e.what(), HasSubstr("没有安装 geckodriver"));
   }
 }
 
@@ -156,7 +156,7 @@ TEST_F(FactoryTest, ADriverProgramThatDiesIsReportedWithItsLogAndLeavesNothing) 
     get_webdriver("chrome");
     FAIL();
   } catch (const WebDriverException& e) {
-    EXPECT_THAT(e.what(), HasSubstr("chromedriver exited before it was ready"));
+    EXPECT_THAT(e.what(), HasSubstr("chromedriver 在就绪之前退出了；它的日志结尾:\n"));
     EXPECT_THAT(e.what(), HasSubstr("fake driver: cannot start (--port="));
   }
   EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));  // work directory and profile removed
@@ -168,7 +168,7 @@ TEST_F(FactoryTest, ADriverProgramThatDiesIsReportedWithItsLogAndLeavesNothing) 
     FAIL();
   } catch (const WebDriverException& e) {
     EXPECT_THAT(e.what(), HasSubstr("chromedriver_path"));
-    EXPECT_THAT(e.what(), HasSubstr("not an executable"));
+    EXPECT_THAT(e.what(), HasSubstr("不是可执行的程序"));
   }
 }
 
