@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     driver->get(base + "/web/form");
     const auto start = std::chrono::steady_clock::now();
     for (int i = 1; i <= n; ++i) {
-      const std::string value = "v" + std::to_string(i);
+      const std::string value = 'v' + std::to_string(i);
       auto name = find(*driver, "#name", extra);
       check_interactive(*name, extra);
       name->clear();

@@ -18,7 +18,7 @@ std::shared_ptr<webdriver::PointerInput> MyActionChains::click_by_new_pointer(
   if (!element) throw TypeError("click_by_new_pointer 需要一个元素");
   log::lexa_utils()->info("AC: 新建指针并点击元素 {}", element->id());
   ++pointer_count;
-  auto p = w3c_actions.add_pointer_input("touch", "p" + std::to_string(pointer_count));
+  auto p = w3c_actions.add_pointer_input("touch", 'p' + std::to_string(pointer_count));
   p->create_pointer_move(1, Origin::Element, 0, 0, element);
   p->create_pointer_down(0);
   p->create_pause(pause_time);
@@ -42,7 +42,7 @@ std::shared_ptr<webdriver::PointerInput> MyActionChains::touch_by_new_pointer(co
     throw TypeError("touch_by_new_pointer 的参数 pause_time 应为数字，实际为 " + pause_time.type_name());
   log::lexa_utils()->info("创建指针并滑动屏幕 start_x={}, start_y={} -> end_x={},{}", sx, sy, ex, ey);
   ++pointer_count;
-  auto p = w3c_actions.add_pointer_input("touch", "p" + std::to_string(pointer_count));
+  auto p = w3c_actions.add_pointer_input("touch", 'p' + std::to_string(pointer_count));
   p->create_pointer_move(1, Origin::Viewport, sx, sy);
   p->create_pointer_down(0);
   p->create_pause(pause_time.as_float());

@@ -31,7 +31,7 @@ std::string md5_hex(const std::string& text) {
 
 void write_file_atomically(const fs::path& path, const std::string& text) {
   // The temporary name matches none of the patterns the report generator reads.
-  const fs::path tmp = path.parent_path() / ("." + path.filename().string() + ".part");
+  const fs::path tmp = path.parent_path() / ('.' + path.filename().string() + ".part");
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw OSError("cannot write " + path.string() + ": " + std::strerror(errno));
   const char* p = text.data();

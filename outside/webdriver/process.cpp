@@ -140,7 +140,7 @@ std::string find_program(const std::string& name) {
     std::size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
     std::string dir = dirs.substr(start, end - start);
-    if (dir.empty()) dir = ".";
+    if (dir.empty()) dir = '.';
     std::string candidate = dir + "/" + name;
     if (executable(candidate)) return candidate;
     start = end + 1;

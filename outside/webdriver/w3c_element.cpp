@@ -96,9 +96,9 @@ Locator translate_locator(const std::string& by, const std::string& value, bool 
   if (appium) return {by, value};
   if (by == "id" || by == "name" || by == "class name") {
     if (value.empty()) throw ValueError("locating by " + by + " needs a value");
-    if (by == "id") return {"css selector", "#" + css_escape(value)};
+    if (by == "id") return {"css selector", '#' + css_escape(value)};
     if (by == "name") return {"css selector", "[name=\"" + css_string(value) + "\"]"};
-    return {"css selector", "." + css_escape(value)};
+    return {"css selector", '.' + css_escape(value)};
   }
   return {by, value};
 }

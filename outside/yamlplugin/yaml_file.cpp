@@ -39,7 +39,7 @@ void YamlFile::save() const {
   const std::string text = data_.empty() ? std::string("{}\n") : dump_yaml(Value(data_));
   fs::path dir = path_.parent_path();
   if (dir.empty()) dir = ".";
-  std::string tmpl = (dir / ("." + path_.filename().string() + ".XXXXXX")).string();
+  std::string tmpl = (dir / ('.' + path_.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(errno));
   // Keep the permissions of the file being replaced; a new file gets the usual rw-r--r--.

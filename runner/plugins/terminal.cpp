@@ -143,7 +143,7 @@ void TerminalReporter::on_case_start(const TestCase& tc) {
     line_len_ = display_width(tc.file) + 1;
     out_.flush();
   } else if (verbosity_ == -1 && current_file_.empty()) {
-    current_file_ = " ";  // -q: one line of marks for the whole run, without file names
+    current_file_ = ' ';  // -q: one line of marks for the whole run, without file names
   }
 }
 

@@ -7,7 +7,7 @@
 
 namespace tovik {
 
-std::string Object::repr() const { return "<" + type_name() + " object>"; }
+std::string Object::repr() const { return '<' + type_name() + " object>"; }
 
 Dict::Dict(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);

@@ -55,7 +55,7 @@ std::size_t on_header(char* data, std::size_t size, std::size_t n, void* user) {
     }
   } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !c->headers.empty()) {
     const std::string_view more = trim_header_space(line);
-    if (!more.empty()) c->headers.back().second += " " + std::string(more);
+    if (!more.empty()) c->headers.back().second += ' ' + std::string(more);
   } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
     c->headers.emplace_back(std::string(trim_header_space(line.substr(0, colon))),
                             std::string(trim_header_space(line.substr(colon + 1))));

@@ -113,7 +113,7 @@ std::string headers_text(const HeaderList& headers) {
     const auto& [name, value] = headers[i];
     const std::string shown = repr_text(is_sensitive_header(name) ? kMasked : std::string_view(value));
     if (i) out += ", ";
-    if (repeats) out += "(" + repr_text(name) + ", " + shown + ")";
+    if (repeats) out += '(' + repr_text(name) + ", " + shown + ")";
     else out += repr_text(name) + ": " + shown;
   }
   out += repeats ? "])" : "})";

@@ -213,7 +213,12 @@ std::string merge_query(const std::string& url, const Pairs& params) {
   const auto encoded_for = [&](const std::string& name) {
     std::string out;
     for (const auto& [k, v] : params)
-      if (k == name) out += (out.empty() ? "" : "&") + form_encode(k) + "=" + form_encode(v);
+      if (k == name) {
+        if (!out.empty()) out += '&';
+        out += form_encode(k);
+        out += '=';
+        out += form_encode(v);
+      }
     return out;
   };
   std::vector<std::string> out;

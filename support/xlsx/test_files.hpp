@@ -71,7 +71,10 @@ std::string error_of(const std::function<void()>& f) {
 // "int float none ...": Value's == treats 3 and 3.0 alike, so kinds are checked apart.
 inline std::string kinds(const std::vector<Value>& cells) {
   std::string out;
-  for (const Value& v : cells) out += (out.empty() ? "" : " ") + v.type_name();
+  for (const Value& v : cells) {
+    if (!out.empty()) out += ' ';
+    out += v.type_name();
+  }
   return out;
 }
 

@@ -107,7 +107,7 @@ TEST(Workbook, ManySmallSheetsReadQuickly) {
   auto path = dir / "many.xlsx";
   lxw_workbook* wb = workbook_new(path.c_str());
   for (int i = 0; i < 500; ++i) {
-    lxw_worksheet* ws = workbook_add_worksheet(wb, ("S" + std::to_string(i)).c_str());
+    lxw_worksheet* ws = workbook_add_worksheet(wb, ('S' + std::to_string(i)).c_str());
     worksheet_write_string(ws, 0, 2, ("step " + std::to_string(i)).c_str(), nullptr);
     worksheet_write_number(ws, 1, 3, i, nullptr);
   }
@@ -118,7 +118,7 @@ TEST(Workbook, ManySmallSheetsReadQuickly) {
   auto took = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(book.sheets.size(), 500u);
   for (std::size_t i : {0, 1, 250, 499}) {
-    EXPECT_EQ(book.sheets[i].name, "S" + std::to_string(i));
+    EXPECT_EQ(book.sheets[i].name, 'S' + std::to_string(i));
     ASSERT_EQ(book.sheets[i].rows.size(), 2u);
     EXPECT_EQ(book.sheets[i].rows[0].at(2), Value("step " + std::to_string(i)));
     EXPECT_EQ(book.sheets[i].rows[1].at(3), Value(static_cast<long>(i)));

@@ -368,9 +368,9 @@ TEST_F(TovikRun, AddoptsTestpathsAndOverrides) {
 TEST_F(TovikRun, BrokenPytestIniIsAUsageError) {
   workbook("test_a.xlsx", {{"a", {R(1, "", "assert", 1, "equal", 1)}}});
   const std::vector<std::pair<std::string, std::string>> broken{
-      {"[pytest]\naddopts\n", "line 2"},                            // no '='
-      {"[pytest]\nlog_level = info\nlog_level = debug\n", "line 3"},  // a key twice
-      {"[pytest]\n[tovik\n", "line 2"},                             // unclosed section
+      {"[pytest]\naddopts\n", "第 2 行无法解析: 应为 'key = value' 的形式"},  // no '='
+      {"[pytest]\nlog_level = info\nlog_level = debug\n", "第 3 行无法解析: 键 'log_level' 在 [pytest] 中出现了两次"},  // a key twice
+      {"[pytest]\n[tovik\n", "第 2 行无法解析: 节标题 '[tovik' 缺少结尾的 ']'"},  // unclosed section
   };
   for (const auto& [text, where] : broken) {
     write_file(root_ / "pytest.ini", text);
