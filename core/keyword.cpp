@@ -39,9 +39,7 @@ double float_of(const Value& v) {
   return d;
 }
 
-namespace {
-
-const char* kind_text(ParamKind kind) {
+const char* param_kind_text(ParamKind kind) {
   switch (kind) {
     case ParamKind::Any: return "任意值";
     case ParamKind::Text: return "文本";
@@ -55,8 +53,10 @@ const char* kind_text(ParamKind kind) {
   return "?";
 }
 
+namespace {
+
 [[noreturn]] void wrong_kind(const std::string& keyword, const Param& p, const Value& v) {
-  throw TypeError("关键字 " + keyword + " 的参数 " + p.name + " 应为" + kind_text(p.kind) + "，实际为 " +
+  throw TypeError("关键字 " + keyword + " 的参数 " + p.name + " 应为" + param_kind_text(p.kind) + "，实际为 " +
                   v.type_name() + ": " + repr(v));
 }
 

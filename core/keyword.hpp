@@ -29,6 +29,9 @@ enum class ParamKind {
   OptionalText,  // a text or none
 };
 
+// The kind in the words that argument errors and the keyword documentation use ("文本", "整数", ...).
+const char* param_kind_text(ParamKind kind);
+
 struct Param {
   std::string name;
   ParamKind kind = ParamKind::Any;
@@ -112,6 +115,8 @@ class KeywordClass {
 
   const std::string& name() const { return name_; }
   const std::vector<const KeywordClass*>& bases() const { return bases_; }
+  // The entries this class defines itself, without inherited ones, in registration order.
+  const std::vector<KeywordEntry>& own_keywords() const { return own_; }
 
   // The entry for a keyword name, searching this class first, then its bases in order.
   const KeywordEntry* find(std::string_view keyword) const;

@@ -30,6 +30,22 @@ std::string option_or_ini(const Config& c, const std::string& dest, const std::s
 
 constexpr const char* kLivePattern = "%^%L%$ %n:%v";
 
+// Passes on the lines of one logger only.
+class OneLoggerSink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  OneLoggerSink(std::string logger, spdlog::sink_ptr target) : logger_(std::move(logger)), target_(std::move(target)) {}
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    if (msg.logger_name == logger_ && target_->should_log(msg.level)) target_->log(msg);
+  }
+  void flush_() override { target_->flush(); }
+
+ private:
+  std::string logger_;
+  spdlog::sink_ptr target_;
+};
+
 }  // namespace
 
 LogSetup::LogSetup(const Config& c) {
@@ -66,13 +82,18 @@ LogSetup::LogSetup(const Config& c) {
     sinks.push_back(sink);
     lowest = std::min(lowest, lvl);
   }
+  // A notice fails on the notice pool, outside any case: its warning would only reach the
+  // capture of no case, so it goes to standard error as well.
+  auto notices = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+  notices->set_level(spdlog::level::warn);
+  notices->set_formatter(log::make_formatter(kLivePattern));
+  sinks.push_back(std::make_shared<OneLoggerSink>("tovik.sender", notices));
+  lowest = std::min(lowest, spdlog::level::warn);
+
   log::set_sinks(sinks);
   log::set_level(lowest);
 }
 
-LogSetup::~LogSetup() {
-  log::set_sinks({});
-  log::set_level(spdlog::level::info);
-}
+LogSetup::~LogSetup() { log::use_last_resort(); }
 
 }  // namespace tovik::runner

@@ -12,8 +12,9 @@ namespace tovik::runner {
 
 class LogSetup {
  public:
-  // Installs the sinks for the life of the object. UsageError for an unknown level or a log
-  // file that cannot be opened.
+  // Installs the sinks for the life of the object, then leaves warnings going to standard
+  // error (log::use_last_resort). UsageError for an unknown level or a log file that cannot be
+  // opened.
   explicit LogSetup(const Config& config);
   ~LogSetup();
   LogSetup(const LogSetup&) = delete;

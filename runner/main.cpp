@@ -6,6 +6,7 @@
 #include "runner/plugins/browser_plugin.hpp"
 #include "runner/plugins/junit.hpp"
 #include "runner/plugins/main_plugin.hpp"
+#include "runner/plugins/notice_plugin.hpp"
 #include "runner/plugins/terminal.hpp"
 #include "runner/plugins/workbook_plugin.hpp"
 #include "runner/session.hpp"
@@ -21,6 +22,7 @@ std::vector<std::unique_ptr<Plugin>> builtin_plugins() {
   out.push_back(std::make_unique<BrowserPlugin>());
   out.push_back(std::make_unique<AllurePlugin>());
   out.push_back(std::make_unique<JunitPlugin>());
+  out.push_back(std::make_unique<NoticePlugin>());
   return out;
 }
 

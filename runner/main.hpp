@@ -36,7 +36,8 @@ using MainWith = std::function<int(const std::filesystem::path&, const std::vect
 MainWith& main_with();
 
 // The built-in plug-ins main() always uses, in order, before the caller's: the runner's own
-// options, the terminal, workbook cases, browser fixtures, allure results, JUnit XML.
+// options, the terminal, workbook cases, browser fixtures, allure results, JUnit XML, run
+// summaries to the notice channels.
 std::vector<std::unique_ptr<Plugin>> builtin_plugins();
 
 }  // namespace tovik::runner

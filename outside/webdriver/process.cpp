@@ -126,28 +126,6 @@ std::vector<pid_t> live_members_of_group(pid_t group) {
   return out;
 }
 
-std::string find_program(const std::string& name) {
-  if (name.empty()) return {};
-  auto executable = [](const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-  };
-  if (name.find('/') != std::string::npos) return executable(name) ? name : std::string();
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    if (dir.empty()) dir = '.';
-    std::string candidate = dir + "/" + name;
-    if (executable(candidate)) return candidate;
-    start = end + 1;
-  }
-  return {};
-}
-
 std::shared_ptr<DriverProcess> DriverProcess::start(const std::vector<std::string>& argv, const std::string& log_path) {
   if (argv.empty() || argv[0].empty()) throw ValueError("a driver process needs a program to run");
   const std::string program = find_program(argv[0]);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/base/subprocess.hpp"  // find_program
+
 namespace tovik::webdriver {
 
 // A program running in a process group of its own, so stopping it also ends what it started
@@ -55,9 +57,5 @@ std::vector<pid_t> live_members_of_group(pid_t group);
 
 // A TCP port of 127.0.0.1 that was free a moment ago (bound to port 0, then released).
 int free_local_port();
-
-// The executable path for name: name itself when it holds a '/', else the first match in PATH;
-// empty when there is none.
-std::string find_program(const std::string& name);
 
 }  // namespace tovik::webdriver

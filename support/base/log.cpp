@@ -4,6 +4,7 @@
 
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/dist_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
 
 namespace tovik::log {
 
@@ -61,6 +62,14 @@ void set_level(spdlog::level::level_enum level) {
   std::lock_guard lock(h.mutex);
   h.level = level;
   for (const auto& l : h.loggers) l->set_level(level);
+}
+
+void use_last_resort() {
+  auto sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+  sink->set_level(spdlog::level::warn);
+  sink->set_formatter(make_formatter("%L %n:%v"));
+  set_sinks({sink});
+  set_level(spdlog::level::warn);
 }
 
 std::vector<Record> CaptureSink::records() const {

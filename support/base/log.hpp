@@ -31,6 +31,10 @@ void remove_sink(const spdlog::sink_ptr& sink);
 // Lowest level that loggers pass on to the sinks.
 void set_level(spdlog::level::level_enum level);
 
+// Where lines go when nothing else was set up, e.g. after a run: warnings and worse to standard
+// error, so a notice that fails after the run's own log has closed is still seen.
+void use_last_resort();
+
 // A formatter for pattern that also knows %L as the level in upper case, padded to eight
 // columns ("INFO    ", "WARNING "), as test runners print it.
 std::unique_ptr<spdlog::formatter> make_formatter(const std::string& pattern);

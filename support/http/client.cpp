@@ -9,6 +9,7 @@
 
 #include "support/base/printable.hpp"
 #include "support/base/text.hpp"
+#include "support/http/ca_bundle.hpp"
 #include "support/http/message_text.hpp"
 #include "support/http/redirect.hpp"
 #include "support/http/url.hpp"
@@ -114,6 +115,7 @@ CURL* Client::Impl::handle() {
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &on_body);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &on_header);
+  if (const char* file = ca_bundle_from_env()) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
   return easy;
 }
 

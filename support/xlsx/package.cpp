@@ -71,42 +71,64 @@ std::optional<std::uint64_t> Package::locate(std::string_view part) const {
 
 bool Package::contains(std::string_view part) const { return locate(part).has_value(); }
 
-std::unique_ptr<XmlPart> Package::parse_if_present(std::string_view part) const {
-  auto index = locate(part);
-  if (!index) return nullptr;
+std::unique_ptr<char[]> Package::read_index(std::uint64_t index, std::string_view part, std::size_t& size) const {
   auto fail = [&](const std::string& why) { return BadWorkbook(std::string(part) + ": " + why); };
 
   zip_stat_t st;
   zip_stat_init(&st);
-  if (zip_stat_index(zip_, *index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+  if (zip_stat_index(zip_, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
     throw fail(std::string("无法读取: ") + zip_strerror(zip_));
   if (st.size > kMaxPartSize)
     throw fail("太大，无法读取（解压后 " + std::to_string(st.size) + " 字节，上限 " +
                std::to_string(kMaxPartSize) + " 字节）");
-  ZipFile file(zip_fopen_index(zip_, *index, 0));
+  ZipFile file(zip_fopen_index(zip_, index, 0));
   if (!file) throw fail(std::string("无法读取: ") + zip_strerror(zip_));
 
-  auto result = std::make_unique<XmlPart>();
-  result->name = std::string(part);
-  const std::size_t size = static_cast<std::size_t>(st.size);
-  result->text = std::make_unique_for_overwrite<char[]>(size + 1);
+  size = static_cast<std::size_t>(st.size);
+  auto text = std::make_unique_for_overwrite<char[]>(size + 1);
   std::size_t got = 0;
   // One byte more than announced: a longer entry is corrupt, and reaching the end makes libzip
   // check the CRC.
   while (got <= size) {
-    zip_int64_t n = zip_fread(file.get(), result->text.get() + got, size + 1 - got);
+    zip_int64_t n = zip_fread(file.get(), text.get() + got, size + 1 - got);
     if (n < 0) throw fail(std::string("无法读取: ") + zip_file_strerror(file.get()));
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
   if (got != size)
     throw fail("无法读取: 实际数据比压缩包中记录的大小" + std::string(got > size ? "多" : "少"));
+  return text;
+}
 
+std::unique_ptr<XmlPart> Package::parse_if_present(std::string_view part) const {
+  auto index = locate(part);
+  if (!index) return nullptr;
+  auto result = std::make_unique<XmlPart>();
+  result->name = std::string(part);
+  std::size_t size = 0;
+  result->text = read_index(*index, part, size);
   auto parsed = result->doc.load_buffer_inplace(result->text.get(), size,
                                                 pugi::parse_default | pugi::parse_ws_pcdata_single);
   if (!parsed)
-    throw fail("XML 格式错误（第 " + std::to_string(parsed.offset) + " 字节）: " + parsed.description());
+    throw BadWorkbook(std::string(part) + ": XML 格式错误（第 " + std::to_string(parsed.offset) + " 字节）: " +
+                      parsed.description());
   return result;
+}
+
+std::vector<std::string> Package::entry_names() const {
+  std::vector<std::string> names;
+  const zip_int64_t count = zip_get_num_entries(zip_, 0);
+  for (zip_int64_t i = 0; i < count; ++i)
+    if (const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), 0)) names.emplace_back(name);
+  return names;
+}
+
+std::string Package::read(std::string_view part) const {
+  auto index = locate(part);
+  if (!index) throw BadWorkbook("缺少 " + std::string(part));
+  std::size_t size = 0;
+  auto text = read_index(*index, part, size);
+  return std::string(text.get(), size);
 }
 
 std::unique_ptr<XmlPart> Package::parse(std::string_view part) const {

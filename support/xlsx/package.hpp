@@ -51,6 +51,11 @@ class Package {
   // Null when the part is absent.
   std::unique_ptr<XmlPart> parse_if_present(std::string_view part) const;
 
+  // Every entry name in archive order, as stored (folders end in "/"); for copying a package.
+  std::vector<std::string> entry_names() const;
+  // An entry's uncompressed bytes. BadWorkbook as for parse.
+  std::string read(std::string_view part) const;
+
   // The relationships going out of a part ("" for the package itself); none when it has no
   // relationship part.
   std::vector<Relationship> relationships(std::string_view part) const;
@@ -60,6 +65,8 @@ class Package {
 
  private:
   std::optional<std::uint64_t> locate(std::string_view part) const;
+  // The entry's bytes into a buffer one byte longer (room for pugixml's in-place parse); size set.
+  std::unique_ptr<char[]> read_index(std::uint64_t index, std::string_view part, std::size_t& size) const;
 
   std::string bytes_;  // the file; the archive reads from it
   zip* zip_ = nullptr;
