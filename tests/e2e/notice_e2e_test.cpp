@@ -1,5 +1,6 @@
 // End-to-end tests of run summaries: `tovik run` with notice channels pointing at local robot
-// servers the tests start on free ports of 127.0.0.1.
+// servers and a real SMTP server (aiosmtpd, STARTTLS with a CA of the test's own) that the tests
+// start on free ports of 127.0.0.1.
 #include <mutex>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include <openssl/hmac.h>
 
 #include "examples/workbook_writer.hpp"
+#include "notify/test_support.hpp"
 #include "support/http/test_server.hpp"
 #include "tests/e2e/e2e_support.hpp"
 
@@ -92,11 +94,33 @@ class NoticeRun : public testing::Test {
   fs::path root_;
 };
 
-TEST_F(NoticeRun, TheSummaryReachesEveryRobotOnceWithTheRunsCounts) {
+TEST_F(NoticeRun, TheSummaryReachesEveryChannelOnceWithTheRunsCounts) {
+  using tovik::sender::testing::SmtpServer;
+  const tovik::sender::testing::Certificates certs;
+  const SmtpServer smtp(SmtpServer::Mode::StartTls, certs);
   const Finished f = tovik({{"TOVIK_QYWX_URL", server_.url("/cgi-bin/webhook/send?key=wecom-key")},
                             {"TOVIK_DINGDING_URL", server_.url("/robot/send?access_token=tok")},
-                            {"TOVIK_DINGDING_SECRET", kSecret}});
+                            {"TOVIK_DINGDING_SECRET", kSecret},
+                            {"TOVIK_EMAIL_SERVER", "127.0.0.1"},
+                            {"TOVIK_EMAIL_PORT", std::to_string(smtp.port())},
+                            {"TOVIK_EMAIL_ACCOUNT", SmtpServer::kAccount},
+                            {"TOVIK_EMAIL_PASSWORD", SmtpServer::kPassword},
+                            {"TOVIK_EMAIL_TO", "qa@tovik.test"},
+                            {"TOVIK_EMAIL_ENCRYPTION", "tls"},
+                            {"CURL_CA_BUNDLE", certs.ca}});
   EXPECT_EQ(f.status, 1) << f.all();
+  const auto mails = smtp.events_until("closed");
+  int delivered = 0;
+  for (const auto& e : mails)
+    if (e["event"] == "mail") {
+      ++delivered;
+      EXPECT_EQ(e["rcpt_tos"], nlohmann::json::array({"qa@tovik.test"}));
+      EXPECT_TRUE(e["tls"].get<bool>());
+      EXPECT_EQ(e["headers"]["Subject"], "测试框架有报告啦~");
+      EXPECT_TRUE(Has(e["body"].get<std::string>(), "测试通过数： <font color=\"green\">2</font>"));
+    }
+  EXPECT_EQ(delivered, 1) << f.all();
+  EXPECT_TRUE(Lacks(f.all(), SmtpServer::kPassword));
   // the program waited at its exit until both were delivered
   std::lock_guard<std::mutex> lock(robots_.mutex);
   ASSERT_EQ(robots_.wecom.size(), 1u) << f.all();
