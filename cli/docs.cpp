@@ -266,22 +266,6 @@ std::string markdown(const KeywordClass& cls, const std::string& kw_type, const 
 
 // ---- HTML ------------------------------------------------------------------------------------
 
-std::string html(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // System fonts only: the page must render offline.
 constexpr const char* kCss = R"(
 :root{--fg:#1f2328;--muted:#59636e;--line:#d1d9e0;--accent:#0969da;--soft:#f6f8fa}
@@ -328,32 +312,32 @@ std::string html_page(const KeywordClass& cls, const std::string& kw_type, const
   std::ostringstream out;
   out << "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      << "<title>tovik 关键字文档 · " << html(kw_type) << "</title>\n<style>" << kCss << "</style>\n</head>\n<body>\n";
+      << "<title>tovik 关键字文档 · " << markup_escape(kw_type) << "</title>\n<style>" << kCss << "</style>\n</head>\n<body>\n";
 
   out << "<nav class=\"toc\">\n<h2>目录</h2>\n<ul>\n";
   for (const auto& g : groups) {
-    const std::string id = html(g.cls->name());
+    const std::string id = markup_escape(g.cls->name());
     out << "<li class=\"cls\"><a href=\"#cls-" << id << "\">" << id << "</a><span class=\"n\">" << g.keywords.size()
         << "</span>\n<ol>\n";
     for (const auto& k : g.keywords) {
-      const std::string name = html(k.entry->name);
-      out << "<li><a href=\"#kw-" << name << "\" title=\"" << html(k.summary) << "\">" << name << "</a></li>\n";
+      const std::string name = markup_escape(k.entry->name);
+      out << "<li><a href=\"#kw-" << name << "\" title=\"" << markup_escape(k.summary) << "\">" << name << "</a></li>\n";
     }
     out << "</ol></li>\n";
   }
   out << "</ul>\n</nav>\n<main>\n<h1>tovik 关键字文档</h1>\n<p class=\"meta\">"
-      << html(headline(cls, kw_type, keyword_count(groups))) << "</p>\n";
+      << markup_escape(headline(cls, kw_type, keyword_count(groups))) << "</p>\n";
 
   for (const auto& g : groups) {
-    const std::string cname = html(g.cls->name());
+    const std::string cname = markup_escape(g.cls->name());
     out << "<section class=\"cls\" id=\"cls-" << cname << "\">\n<h2>" << cname << "</h2>\n";
     for (const auto& k : g.keywords) {
       const KeywordEntry& e = *k.entry;
-      const std::string name = html(e.name);
+      const std::string name = markup_escape(e.name);
       out << "<article class=\"kw\" id=\"kw-" << name << "\">\n<h3><a class=\"mono\" href=\"#kw-" << name << "\">" << name
           << "</a></h3>\n";
       if (e.doc)
-        out << "<p class=\"summary\">" << html(k.summary) << "</p>\n";
+        out << "<p class=\"summary\">" << markup_escape(k.summary) << "</p>\n";
       else
         out << "<p class=\"none\">此关键字没有文档</p>\n";
       if (e.params.empty()) {
@@ -363,17 +347,17 @@ std::string html_page(const KeywordClass& cls, const std::string& kw_type, const
             << "<tbody>\n";
         for (std::size_t i = 0; i < e.params.size(); ++i) {
           const Param& p = e.params[i];
-          out << "<tr><td><code>" << html(p.name) << "</code></td><td>" << param_kind_text(p.kind) << "</td>";
+          out << "<tr><td><code>" << markup_escape(p.name) << "</code></td><td>" << param_kind_text(p.kind) << "</td>";
           if (is_required(p))
             out << "<td class=\"req\">必填</td>";
           else
-            out << "<td><code>" << html(repr(default_of(p))) << "</code></td>";
-          out << "<td class=\"pdoc\">" << html(join(k.param_docs[i], "\n")) << "</td></tr>\n";
+            out << "<td><code>" << markup_escape(repr(default_of(p))) << "</code></td>";
+          out << "<td class=\"pdoc\">" << markup_escape(join(k.param_docs[i], "\n")) << "</td></tr>\n";
         }
         out << "</tbody>\n</table>\n";
       }
-      if (!e.step.empty()) out << "<p class=\"step\">报告步骤：" << html(e.step) << "</p>\n";
-      if (!k.description.empty()) out << "<pre class=\"desc\">" << html(join(k.description, "\n")) << "</pre>\n";
+      if (!e.step.empty()) out << "<p class=\"step\">报告步骤：" << markup_escape(e.step) << "</p>\n";
+      if (!k.description.empty()) out << "<pre class=\"desc\">" << markup_escape(join(k.description, "\n")) << "</pre>\n";
       out << "</article>\n";
     }
     out << "</section>\n";

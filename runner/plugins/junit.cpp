@@ -10,6 +10,7 @@
 #include "outside/allure/writer.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::runner {
 
@@ -34,26 +35,6 @@ std::string classname_of(const std::string& file) {
 }
 
 }  // namespace
-
-std::string JunitPlugin::escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default:
-        // XML 1.0 allows only tab, LF and CR below 0x20
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
-        out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 void JunitPlugin::add_options(OptionParser& p) {
   p.add({{"--junitxml", "--junit-xml"}, "xmlpath", OptionDecl::Action::Store, Value(""), "PATH",
@@ -128,11 +109,11 @@ void JunitPlugin::on_session_finish(const Summary& s) {
                              "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" + std::to_string(skipped) +
                              "\" time=\"" + seconds_text(s.seconds) + "\"";
   std::string x = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-  x += "<testsuites name=\"" + escape(suite_name_) + "\" " + counts + ">\n";
-  x += "  <testsuite name=\"" + escape(suite_name_) + "\" " + counts + " timestamp=\"" + timestamp_ + "\" hostname=\"" +
-       escape(host) + "\">\n";
+  x += "<testsuites name=\"" + markup_escape(suite_name_) + "\" " + counts + ">\n";
+  x += "  <testsuite name=\"" + markup_escape(suite_name_) + "\" " + counts + " timestamp=\"" + timestamp_ + "\" hostname=\"" +
+       markup_escape(host) + "\">\n";
   for (const auto& e : entries_) {
-    x += "    <testcase classname=\"" + escape(e.classname) + "\" name=\"" + escape(e.name) + "\" file=\"" + escape(e.file) +
+    x += "    <testcase classname=\"" + markup_escape(e.classname) + "\" name=\"" + markup_escape(e.name) + "\" file=\"" + markup_escape(e.file) +
          "\" time=\"" + seconds_text(e.seconds) + "\"";
     if (e.kind.empty() && e.out.empty()) {
       x += "/>\n";
@@ -140,12 +121,12 @@ void JunitPlugin::on_session_finish(const Summary& s) {
     }
     x += ">\n";
     if (e.kind == "skipped") {
-      x += "      <skipped message=\"" + escape(e.message) + "\"/>\n";
+      x += "      <skipped message=\"" + markup_escape(e.message) + "\"/>\n";
     } else if (!e.kind.empty()) {
-      x += "      <" + e.kind + " message=\"" + escape(e.message) + "\" type=\"" + escape(e.type) + "\">" + escape(e.text) +
+      x += "      <" + e.kind + " message=\"" + markup_escape(e.message) + "\" type=\"" + markup_escape(e.type) + "\">" + markup_escape(e.text) +
            "</" + e.kind + ">\n";
     }
-    if (!e.out.empty()) x += "      <system-out>" + escape(e.out) + "</system-out>\n";
+    if (!e.out.empty()) x += "      <system-out>" + markup_escape(e.out) + "</system-out>\n";
     x += "    </testcase>\n";
   }
   x += "  </testsuite>\n</testsuites>\n";

@@ -18,8 +18,6 @@ class JunitPlugin : public Plugin {
   void on_case_finish(const CaseReport& report) override;
   void on_session_finish(const Summary& summary) override;
 
-  // Text safe inside an XML attribute or element: escaped, without characters XML 1.0 forbids.
-  static std::string escape(const std::string& text);
 
  private:
   struct Entry {

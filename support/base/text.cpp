@@ -42,4 +42,23 @@ bool icontains(std::string_view haystack, std::string_view needle) {
   return false;
 }
 
+std::string markup_escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default:
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
+        out += ch;
+    }
+  }
+  return out;
+}
+
 }  // namespace tovik

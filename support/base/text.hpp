@@ -18,4 +18,8 @@ std::string ascii_upper(std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
 bool icontains(std::string_view haystack, std::string_view needle);
 
+// Text safe inside an XML or HTML element or quoted attribute: & < > " ' escaped, and the
+// control characters that XML 1.0 forbids (all below 0x20 but tab, LF and CR) left out.
+std::string markup_escape(std::string_view text);
+
 }  // namespace tovik

@@ -28,5 +28,11 @@ TEST(Text, StripSpaceKeepsInnerBlanks) {
   EXPECT_EQ(strip_space("\xe3\x80\x80x"), "\xe3\x80\x80x");  // the ideographic space is not ASCII space
 }
 
+TEST(Text, MarkupEscapeKeepsTextAndDropsWhatXmlForbids) {
+  EXPECT_EQ(markup_escape("a<b & \"c\" 'd'>"), "a&lt;b &amp; &quot;c&quot; &#39;d&#39;&gt;");
+  EXPECT_EQ(markup_escape(std::string("x\x01\x08y\tz\n\r\0", 10)), "xy\tz\n\r");
+  EXPECT_EQ(markup_escape("中文 ✓"), "中文 ✓");
+}
+
 }  // namespace
 }  // namespace tovik
