@@ -62,9 +62,19 @@ ResultsWriter::ResultsWriter(fs::path dir) : dir_(std::move(dir)) {
   if (!fs::is_directory(dir_)) throw OSError("cannot create allure results directory " + dir_.string() + ": " + ec.message());
 }
 
+bool ResultsWriter::written_by_us(const std::string& name) {
+  const auto ends_with = [&](std::string_view tail) {
+    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return ends_with("-result.json") || ends_with("-container.json") || name.find("-attachment.") != std::string::npos ||
+         name == "environment.properties" || name == "categories.json" || name == "executor.json" ||
+         name == "history" || (name.size() > 6 && name[0] == '.' && ends_with(".part"));
+}
+
 void ResultsWriter::clean() {
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir_, ec)) fs::remove_all(entry.path(), ec);
+  for (const auto& entry : fs::directory_iterator(dir_, ec))
+    if (written_by_us(entry.path().filename().string())) fs::remove_all(entry.path(), ec);
 }
 
 namespace {

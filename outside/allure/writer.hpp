@@ -16,8 +16,13 @@ class ResultsWriter {
 
   const std::filesystem::path& dir() const { return dir_; }
 
-  // Removes what a previous run left in the directory (the directory itself stays).
+  // Removes what a previous run left in the directory: only what the writer and the report's
+  // history copy produce (*-result.json, *-container.json, *-attachment.*, environment.properties,
+  // categories.json, executor.json, history/ and our temporary ".*.part" files). Anything else in
+  // the directory (a workbook, pytest.ini, notes) stays.
   void clean();
+  // Whether clean() would remove the entry of that name.
+  static bool written_by_us(const std::string& name);
 
   // Writes the attachments of the result and its steps as files (filling their source), then the
   // result, each under a temporary name and renamed into place, so a reader never sees half a

@@ -1,5 +1,6 @@
 #include "outside/allure/writer.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -51,6 +52,27 @@ TEST(ResultsWriter, WritesResultAndAttachmentFilesThatReadBack) {
   body << att.rdbuf();
   EXPECT_EQ(body.str(), "内容");
   EXPECT_EQ(md5_hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  fs::remove_all(dir);
+}
+
+TEST(ResultsWriter, CleanRemovesOnlyWhatAllureResultsAreMadeOf) {
+  const fs::path dir = fs::temp_directory_path() / ("tovik_allure_clean_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  ResultsWriter w(dir);
+  for (const char* ours : {"a1-result.json", "b2-container.json", "c3-attachment.txt", "environment.properties",
+                           "categories.json", "executor.json", ".x-result.json.part"})
+    std::ofstream(dir / ours) << "x";
+  fs::create_directories(dir / "history");
+  std::ofstream(dir / "history" / "history.json") << "{}";
+  for (const char* theirs : {"test_login.xlsx", "pytest.ini", "notes-result.txt", "result.json", "readme.md"})
+    std::ofstream(dir / theirs) << "keep";
+  fs::create_directories(dir / "cases");
+  w.clean();
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"cases", "notes-result.txt", "pytest.ini", "readme.md", "result.json",
+                                            "test_login.xlsx"}));
   fs::remove_all(dir);
 }
 

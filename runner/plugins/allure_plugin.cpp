@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
 
@@ -41,8 +42,36 @@ void AllurePlugin::configure(Config& config) {
   clean_ = config.flag_option("clean_alluredir");
 }
 
-void AllurePlugin::on_session_start(const Config&) {
+namespace {
+
+// Cleaning removes only allure's own files, but a directory that is the suite itself is refused
+// outright: there a mistyped --alluredir most likely points at the user's work.
+void check_cleanable(const fs::path& dir, const Config& config) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return;  // a new directory holds nothing of the user's
+  const fs::path target = fs::canonical(dir, ec);
+  for (const fs::path& own : {fs::current_path(ec), config.rootdir}) {
+    // equivalent: the same directory by any spelling ("./", "sub/..", a link)
+    std::error_code same_ec;
+    if (!own.empty() && fs::equivalent(target, own, same_ec))
+      throw UsageError("--clean-alluredir 拒绝清理 " + dir.string() + "：它是运行所在的目录，请为 allure 结果另设一个目录");
+  }
+  fs::recursive_directory_iterator it(target, fs::directory_options::skip_permission_denied, ec), end;
+  for (; it != end; it.increment(ec)) {
+    if (ec) break;
+    if (!it->is_regular_file(ec)) continue;
+    for (Plugin* p : config.plugins)
+      if (p->collects(it->path()))
+        throw UsageError("--clean-alluredir 拒绝清理 " + dir.string() + "：其中有用例文件 " +
+                         it->path().lexically_relative(target).generic_string());
+  }
+}
+
+}  // namespace
+
+void AllurePlugin::on_session_start(const Config& config) {
   if (dir_.empty()) return;
+  if (clean_) check_cleanable(dir_, config);
   try {
     writer_ = std::make_unique<allure::ResultsWriter>(dir_);
     if (clean_) writer_->clean();

@@ -560,6 +560,37 @@ std::string label(const json& result, const std::string& name) {
   return "";
 }
 
+TEST_F(TovikRun, CleaningAllureResultsNeverDeletesTheUsersFiles) {
+  ini("");
+  workbook("test_keep.xlsx", {{"一", {R(1, "", "assert", 1, "equal", 1)}}});
+  write_file(root_ / "notes.txt", "mine");
+  fs::create_directories(root_ / "res");
+  // the suite's own directory is refused outright, by any name
+  for (const std::string& dir : std::vector<std::string>{".", "./", root_.string(), "res/.."}) {
+    const Finished f = tovik({"--alluredir=" + dir, "--clean-alluredir"});
+    EXPECT_EQ(f.status, 4) << dir << f.all();
+    EXPECT_TRUE(Has(f.err, "ERROR: --clean-alluredir 拒绝清理 " + dir + "：它是运行所在的目录")) << dir;
+  }
+  // so is a directory that holds a case file
+  workbook("res/test_inner.xlsx", {{"二", {R(1, "", "assert", 1, "equal", 1)}}});
+  Finished f = tovik({"--alluredir", "res", "--clean-alluredir", "test_keep.xlsx"});
+  EXPECT_EQ(f.status, 4) << f.all();
+  EXPECT_TRUE(Has(f.err, "ERROR: --clean-alluredir 拒绝清理 res：其中有用例文件 test_inner.xlsx"));
+  EXPECT_TRUE(fs::exists(root_ / "test_keep.xlsx"));
+  EXPECT_EQ(read_file(root_ / "notes.txt"), "mine");
+  EXPECT_TRUE(fs::exists(root_ / "res/test_inner.xlsx"));
+
+  // elsewhere only allure's own files go
+  fs::remove(root_ / "res/test_inner.xlsx");
+  write_file(root_ / "res/old-result.json", "{}");
+  write_file(root_ / "res/readme.txt", "kept");
+  f = tovik({"--alluredir", "res", "--clean-alluredir", "test_keep.xlsx"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_FALSE(fs::exists(root_ / "res/old-result.json"));
+  EXPECT_EQ(read_file(root_ / "res/readme.txt"), "kept");
+  EXPECT_EQ(files_matching(root_ / "res", "-result.json").size(), 1u);
+}
+
 TEST_F(TovikRun, AllureResultsAndTheGeneratedReport) {
   ini("");
   workbook("test_allure.xlsx", {
