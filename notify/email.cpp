@@ -1,6 +1,5 @@
 // The e-mail channel: one plain-text UTF-8 mail through libcurl's SMTP.
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,12 +12,14 @@
 #include <random>
 #include <vector>
 
+#include "notify/base64.hpp"
 #include "notify/channels.hpp"
 #include "outside/settings/settings.hpp"
 #include "support/base/log.hpp"
 #include "support/base/text.hpp"
 #include "support/http/ca_bundle.hpp"
 #include "support/http/errors.hpp"
+#include "support/http/curl_global.hpp"
 
 namespace tovik::sender {
 
@@ -30,14 +31,6 @@ constexpr long kTotalTimeoutMs = 30'000;
 // time-out no longer covers.
 constexpr long kResponseTimeoutS = 10;
 constexpr char kSubject[] = "测试框架有报告啦~";
-
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
 
 // RFC 5322 date in local time, with English names whatever the locale.
 std::string mail_date() {
@@ -138,8 +131,7 @@ struct SlistDeleter {
 // throws. libcurl drops a connection that failed without sending QUIT.
 void send_mail(const std::string& url, bool starttls, const std::string& account, const std::string& password,
                const std::vector<std::string>& recipients, const std::string& mail) {
-  static std::once_flag init;
-  std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  http::init_curl_once();
   std::unique_ptr<curl_slist, SlistDeleter> rcpt;
   for (const auto& r : recipients) {
     curl_slist* grown = curl_slist_append(rcpt.get(), ("<" + r + ">").c_str());

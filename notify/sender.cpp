@@ -1,6 +1,5 @@
 #include "notify/sender.hpp"
 
-#include <curl/curl.h>
 #include <openssl/ssl.h>
 
 #include <iostream>
@@ -12,6 +11,7 @@
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/http/curl_global.hpp"
 
 namespace tovik::sender {
 
@@ -22,14 +22,14 @@ using Channel = std::optional<bool> (*)(const Value&);
 // Queued notices must still go out when the program ends right after announcing: the pool's
 // destructor runs what is queued. Statics are destroyed in the reverse order of their
 // construction, so what the tasks use is made here before the pool and outlives it: the settings
-// section; the loggers live to the very end anyway; curl_global_init sets up OpenSSL, whose own
-// clean-up (an atexit handler) must come after the tasks too.
+// section; the loggers live to the very end anyway; libcurl's global set-up brings OpenSSL up,
+// whose own clean-up (an atexit handler) must come after the tasks too.
 Pool& ready_pool() {
   static Pool& ready = [] () -> Pool& {
     static_cast<void>(settings::tovik());
     static_cast<void>(log::sender());
     OPENSSL_init_ssl(0, nullptr);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    http::init_curl_once();
     return pool();
   }();
   return ready;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <spdlog/details/null_mutex.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
@@ -30,8 +31,9 @@ std::string option_or_ini(const Config& c, const std::string& dest, const std::s
 
 constexpr const char* kLivePattern = "%^%L%$ %n:%v";
 
-// Passes on the lines of one logger only.
-class OneLoggerSink : public spdlog::sinks::base_sink<std::mutex> {
+// Passes on the lines of one logger only. No lock of its own: the target has one, and every
+// keyword's log lines pass through here.
+class OneLoggerSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
  public:
   OneLoggerSink(std::string logger, spdlog::sink_ptr target) : logger_(std::move(logger)), target_(std::move(target)) {}
 

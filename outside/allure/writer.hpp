@@ -42,7 +42,7 @@ class ResultsWriter {
 // Lower-case hex MD5 of a text.
 std::string md5_hex(const std::string& text);
 
-// Writes text to path via a temporary file in the same directory and a rename.
+// Writes text to path whole (replace_file, without fsync); OSError when that fails.
 void write_file_atomically(const std::filesystem::path& path, const std::string& text);
 
 }  // namespace tovik::allure

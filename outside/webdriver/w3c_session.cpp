@@ -10,6 +10,7 @@
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/text.hpp"
+#include "support/http/curl_global.hpp"
 
 namespace tovik::webdriver {
 
@@ -95,8 +96,7 @@ W3CConnection::~W3CConnection() {
 }
 
 Json W3CConnection::request(const std::string& method, const std::string& path, const Json& body) {
-  static std::once_flag global_init;
-  std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  http::init_curl_once();
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (!curl_) {

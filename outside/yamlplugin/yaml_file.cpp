@@ -6,9 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "support/base/atomic_file.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/value_yaml.hpp"
 
@@ -37,38 +36,8 @@ YamlFile::YamlFile(fs::path path) : path_(std::move(path)) {
 
 void YamlFile::save() const {
   const std::string text = data_.empty() ? std::string("{}\n") : dump_yaml(Value(data_));
-  fs::path dir = path_.parent_path();
-  if (dir.empty()) dir = ".";
-  std::string tmpl = (dir / ('.' + path_.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(errno));
-  // Keep the permissions of the file being replaced; a new file gets the usual rw-r--r--.
-  std::error_code perm_ec;
-  const auto perms = fs::exists(path_, perm_ec) ? fs::status(path_, perm_ec).permissions()
-                                                 : fs::perms::owner_read | fs::perms::owner_write |
-                                                       fs::perms::group_read | fs::perms::others_read;
-  ::fchmod(fd, static_cast<mode_t>(perms));
-  const char* p = text.data();
-  std::size_t left = text.size();
-  bool ok = true;
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  const int saved_errno = errno;
-  if (ok && ::fsync(fd) != 0) ok = false;
-  ::close(fd);
-  if (!ok || std::rename(tmpl.c_str(), path_.c_str()) != 0) {
-    const int err = ok ? errno : saved_errno;
-    ::unlink(tmpl.c_str());
-    throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(err));
-  }
+  if (const int error = replace_file(path_, text, true))
+    throw OSError("变量文件 " + path_.string() + " 无法写入: " + std::strerror(error));
 }
 
 }  // namespace tovik::yamlplugin

@@ -14,12 +14,11 @@
 #include "support/http/redirect.hpp"
 #include "support/http/url.hpp"
 #include "version.hpp"
+#include "support/http/curl_global.hpp"
 
 namespace tovik::http {
 
 namespace {
-
-std::once_flag curl_init_once;
 
 struct Collected {
   std::string body;
@@ -100,7 +99,7 @@ Client::Client(Options options) : impl_(std::make_unique<Impl>()) {
 
 CURL* Client::Impl::handle() {
   if (easy) return easy;
-  std::call_once(curl_init_once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  init_curl_once();
   easy = curl_easy_init();
   if (!easy) throw OSError("无法创建 HTTP 客户端（curl_easy_init 失败）");
   // what holds for every request of this client; perform sets the rest each time. The time-out

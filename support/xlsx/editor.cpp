@@ -1,12 +1,8 @@
 #include "support/xlsx/editor.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -14,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include "support/base/atomic_file.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/text.hpp"
@@ -305,60 +302,6 @@ std::string zip_bytes(const std::vector<std::pair<std::string, std::string>>& en
 struct StringWriter : pugi::xml_writer {
   std::string out;
   void write(const void* data, std::size_t size) override { out.append(static_cast<const char*>(data), size); }
-};
-
-// The temporary file of a save; removed unless it was renamed into place.
-class TempFile {
- public:
-  explicit TempFile(const fs::path& destination) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path dir = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = dir / ("." + destination.filename().string() + "." + std::to_string(::getpid()) + "." +
-                     std::to_string(counter++) + ".tmp");
-      // 0666 and the umask, as for any new file
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0 || errno != EEXIST) break;
-    }
-    if (fd_ < 0) error_ = errno;
-  }
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty() && !renamed_) ::unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  // 0 on success, else the errno of the step that failed.
-  int error() const { return error_; }
-  int write_all(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return errno;
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-  }
-  int finish(const fs::path& destination) {
-    // a file that is replaced keeps its permissions
-    struct stat st;
-    if (::stat(destination.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd_, st.st_mode & 07777) != 0)
-      return errno;
-    if (::fsync(fd_) != 0) return errno;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return errno;
-    if (::rename(path_.c_str(), destination.c_str()) != 0) return errno;
-    renamed_ = true;
-    return 0;
-  }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-  int error_ = 0;
-  bool renamed_ = false;
 };
 
 }  // namespace
@@ -680,13 +623,8 @@ void WorkbookEditor::save(const fs::path& path) const {
     return zip_bytes(entries);
   });
 
-  auto fail = [&](int error) { return OSError("无法保存工作簿 " + path.string() + ": " + std::strerror(error)); };
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) throw fail(EISDIR);
-  TempFile temp(path);
-  if (temp.error()) throw fail(temp.error());
-  if (int error = temp.write_all(bytes)) throw fail(error);
-  if (int error = temp.finish(path)) throw fail(error);
+  if (const int error = replace_file(path, bytes, true))
+    throw OSError("无法保存工作簿 " + path.string() + ": " + std::strerror(error));
 }
 
 }  // namespace tovik::xlsx

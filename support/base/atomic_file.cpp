@@ -1,0 +1,53 @@
+#include "support/base/atomic_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace tovik {
+
+namespace fs = std::filesystem;
+
+int replace_file(const fs::path& path, std::string_view bytes, bool durable) {
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0;
+  if (replacing && S_ISDIR(old.st_mode)) return EISDIR;
+
+  static std::atomic<unsigned> counter{0};
+  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  fs::path tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = dir / ("." + path.filename().string() + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) +
+                 ".part");
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+
+  const auto failed = [&](int error) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(tmp.c_str());
+    return error;
+  };
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failed(errno);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (replacing && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0) return failed(errno);
+  if (durable && ::fsync(fd) != 0) return failed(errno);
+  const int closing = ::close(fd);
+  fd = -1;
+  if (closing != 0) return failed(errno);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) return failed(errno);
+  return 0;
+}
+
+}  // namespace tovik

@@ -1,0 +1,18 @@
+// Writing a file whole: the bytes go to a temporary file beside it, which is then renamed over
+// it, so a reader never sees half a file and a failure leaves an existing file unchanged.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace tovik {
+
+// Replaces path with bytes. The temporary file is ".<name>.<pid>.<n>.part" in path's directory
+// (the allure results cleaner and the report generator rely on that shape) and is removed when
+// anything fails. A replaced file keeps its permissions; a new one gets 0666 less the umask. With
+// durable, the data reaches the disk before the rename (files a user keeps: workbooks, the
+// variable file); without, results written by the hundred stay cheap. Returns 0, or the errno of
+// the step that failed (EISDIR when path is a directory).
+int replace_file(const std::filesystem::path& path, std::string_view bytes, bool durable);
+
+}  // namespace tovik
