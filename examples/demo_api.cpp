@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -240,6 +243,33 @@ void add_demo_api(httplib::Server& s) {
 
   s.Get("/api/base", [](const httplib::Request& req, httplib::Response& res) {
     res.set_content("http://" + req.get_header_value("Host"), "text/plain; charset=utf-8");
+  });
+
+  // Jobs finish on the third look, for cases that poll an API that works asynchronously.
+  struct Jobs {
+    std::mutex mutex;
+    std::map<long, int> looks;  // job id -> times its state was read
+    long next = 1;
+  };
+  const auto jobs = std::make_shared<Jobs>();
+  s.Post("/api/jobs", [jobs](const httplib::Request&, httplib::Response& res) {
+    std::lock_guard lock(jobs->mutex);
+    const long id = jobs->next++;
+    jobs->looks[id] = 0;
+    send_json(res, {{"id", id}, {"state", "pending"}}, 201);
+  });
+  s.Get(R"(/api/jobs/(\d+))", [jobs](const httplib::Request& req, httplib::Response& res) {
+    const long id = std::atol(req.matches[1].str().c_str());
+    std::lock_guard lock(jobs->mutex);
+    const auto it = jobs->looks.find(id);
+    if (it == jobs->looks.end()) return send_json(res, {{"error", "没有这个任务"}}, 404);
+    send_json(res, {{"id", id}, {"state", ++it->second >= 3 ? "done" : "pending"}});
+  });
+  s.Delete(R"(/api/jobs/(\d+))", [jobs](const httplib::Request& req, httplib::Response& res) {
+    const long id = std::atol(req.matches[1].str().c_str());
+    std::lock_guard lock(jobs->mutex);
+    if (jobs->looks.erase(id) == 0) return send_json(res, {{"error", "没有这个任务"}}, 404);
+    send_json(res, {{"deleted", id}});
   });
 
   s.Get("/api/text", [](const httplib::Request&, httplib::Response& res) {

@@ -13,6 +13,9 @@
 //   /api/chinese             JSON with Chinese text
 //   /api/items               a small JSON catalogue for JSONPath selections
 //   /api/base                the address the request was sent to, as plain text
+//   /api/jobs                POST: a new job {"id": N, "state": "pending"} (201)
+//   /api/jobs/N              GET: its state, "pending" for the first two looks, then "done";
+//                            DELETE: removes it (404 for a job that does not exist)
 //   /api/text                a body that is not JSON
 //   /api/gbk                 text in GBK, declared as charset=gbk
 #pragma once

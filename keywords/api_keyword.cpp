@@ -291,7 +291,7 @@ Value ApiKeyWord::key_add_file(const Args& a) {
   return Value();
 }
 
-Value ApiKeyWord::key_send_http(const Args& a) {
+http::RequestParts ApiKeyWord::pending_parts() {
   MockRequest::Fields fields = current_request().to_dict();
   http::RequestParts parts;
   parts.headers = fields.at("headers").as_dict();
@@ -303,10 +303,14 @@ Value ApiKeyWord::key_send_http(const Args& a) {
     const List& pair = item.as_list();
     parts.files.push_back({str(pair.at(0)), pair.at(1).object_as<http::UploadFile>()});
   }
+  return parts;
+}
+
+void ApiKeyWord::send(std::string_view method, std::string_view url, const http::RequestParts& parts, double timeout) {
   if (parts.json.truthy() && (!parts.files.empty() || (parts.data.is_dict() && !parts.data.as_dict().empty())))
     log::lexa()->warn("本次请求发送表单，set_json 设置的 json 参数不会发送");
-  // a request that cannot be built leaves the parts pending
-  http::Request request = client->build_request(a.text("method"), a.text("url"), parts);
+  http::Request request = client->build_request(method, url, parts);
+  request.timeout = timeout;
   _current_request.reset();
 
   allure::attach("请求", "text/plain", http::request_text(request));
@@ -323,6 +327,10 @@ Value ApiKeyWord::key_send_http(const Args& a) {
 
   run_keyword(*this, "save_code", {Value("resp_code")});
   run_keyword(*this, "save_body", {Value("resp_body")});
+}
+
+Value ApiKeyWord::key_send_http(const Args& a) {
+  send(a.text("method"), a.text("url"), pending_parts());
   return Value();
 }
 

@@ -28,6 +28,14 @@ class ApiKeyWord : public virtual BaseKeyWord {
   // The last response; ValueError when none was received since the parts were started.
   const http::Response& current_response() const;
 
+  // The parts gathered for the next request (set_json, set_form, add_*), as the client takes them.
+  http::RequestParts pending_parts();
+  // Sends one request built from parts, as send_http does: logged, attached to the report step,
+  // saved as resp_code and resp_body and kept as the current response. The pending parts are used
+  // up once the request is built; one that cannot be built leaves them pending. timeout in
+  // seconds, 0 for the client's own.
+  void send(std::string_view method, std::string_view url, const http::RequestParts& parts, double timeout = 0);
+
   // The client's hooks: five log lines for each request and each response.
   static void log_request(const http::Request& request);
   static void log_response(const http::Response& response);

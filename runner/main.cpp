@@ -9,6 +9,7 @@
 #include "runner/plugins/notice_plugin.hpp"
 #include "runner/plugins/terminal.hpp"
 #include "runner/plugins/workbook_plugin.hpp"
+#include "runner/plugins/yaml_plugin.hpp"
 #include "runner/session.hpp"
 #include "support/base/errors.hpp"
 
@@ -19,6 +20,7 @@ std::vector<std::unique_ptr<Plugin>> builtin_plugins() {
   out.push_back(std::make_unique<MainPlugin>());
   out.push_back(std::make_unique<TerminalReporter>(std::cout));
   out.push_back(std::make_unique<WorkbookPlugin>());
+  out.push_back(std::make_unique<YamlPlugin>());
   out.push_back(std::make_unique<BrowserPlugin>());
   out.push_back(std::make_unique<AllurePlugin>());
   out.push_back(std::make_unique<JunitPlugin>());

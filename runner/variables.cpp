@@ -1,5 +1,6 @@
 #include "runner/variables.hpp"
 
+#include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
 #include "yamlcase/exchange.hpp"
 
@@ -64,6 +65,61 @@ Value resolve(const Value& arg, const VariableLookup& lookup) {
       }
     }
     out += s[i++];
+  }
+  return Value(std::move(out));
+}
+
+namespace {
+
+std::string template_name(const std::string& s, std::size_t open, std::size_t& close) {
+  close = s.find('}', open + 2);
+  if (close == std::string::npos) throw ValueError("模板 " + repr_text(s) + " 中的 ${ 没有对应的 }");
+  std::string name = s.substr(open + 2, close - open - 2);
+  if (name.empty()) throw ValueError("模板 " + repr_text(s) + " 中有空的 ${}");
+  return name;
+}
+
+const Value& template_value(const std::string& name, const VariableLookup& lookup) {
+  if (const Value* v = lookup(name)) return *v;
+  throw KeyError("模板变量 ${" + name + "} 未定义（用例变量、提取的变量和变量文件中都没有）");
+}
+
+}  // namespace
+
+Value expand_templates(const Value& v, const VariableLookup& lookup) {
+  if (v.is_list() || v.is_tuple()) {
+    List items;
+    items.reserve(v.as_list().size());
+    for (const auto& item : v.as_list()) items.push_back(expand_templates(item, lookup));
+    return v.is_tuple() ? Value::tuple(std::move(items)) : Value(std::move(items));
+  }
+  if (v.is_dict()) {
+    Dict d;
+    for (const auto& [k, item] : v.as_dict()) d.set(k, expand_templates(item, lookup));
+    return Value(std::move(d));
+  }
+  if (!v.is_str()) return v;
+  const std::string& s = v.as_str();
+  if (s.find("${") == std::string::npos) return v;
+
+  std::size_t close = 0;
+  if (s.rfind("${", 0) == 0) {
+    const std::string name = template_name(s, 0, close);
+    if (close == s.size() - 1) return template_value(name, lookup);
+  }
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    if (s.compare(i, 3, "$${") == 0) {
+      out += "${";
+      i += 3;
+    } else if (s.compare(i, 2, "${") == 0) {
+      const std::string name = template_name(s, i, close);
+      out += str(template_value(name, lookup));
+      i = close + 1;
+    } else {
+      out += s[i++];
+    }
   }
   return Value(std::move(out));
 }

@@ -1,4 +1,5 @@
-// Variable references in case arguments: "{name}" stands for a saved variable or template global.
+// Variable references in case data: "{name}" in workbook rows and keyword arguments, "${name}" in
+// YAML cases.
 #pragma once
 
 #include <functional>
@@ -24,5 +25,12 @@ VariableLookup run_variables(const Exchange& exchanger);
 // plain name (JSON texts such as {"a": 1}), stay as written. Lists and mappings are resolved
 // item by item; other values are returned unchanged.
 Value resolve(const Value& arg, const VariableLookup& lookup);
+
+// YAML templates: "${name}" anywhere in a text. A whole text "${name}" becomes the value with its
+// kind; inside a longer text the value's text form stands in. "$${" is a literal "${". Unlike
+// "{name}", an unknown name is an error (KeyError naming it): the "$" says a reference was meant.
+// ValueError for a "${" that is not closed. Lists and mappings are expanded item by item (mapping
+// keys stay as written); other values are returned unchanged.
+Value expand_templates(const Value& v, const VariableLookup& lookup);
 
 }  // namespace tovik::runner

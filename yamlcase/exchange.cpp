@@ -13,9 +13,18 @@ namespace {
 
 std::string default_path(const std::string& path) { return path.empty() ? "FileNotFoundError.yaml" : path; }
 
+// The body parsed as JSON, or the stand-in mapping extraction works on when it is not JSON.
+Value parsed_json(const http::Response& resp) {
+  try {
+    return resp.json();
+  } catch (const JsonDecodeError&) {
+    return Value(Dict{{"msg", Value(" is not json data")}});
+  }
+}
+
 // The member an extraction rule names; json was parsed beforehand (or stands in for a non-JSON body).
-Value response_member(const http::Response& resp, const Value& parsed_json, const std::string& attr) {
-  if (attr == "json") return parsed_json;
+Value response_member(const http::Response& resp, const Value& json, const std::string& attr) {
+  if (attr == "json") return json;
   return resp.member(attr);
 }
 
@@ -30,12 +39,7 @@ void Exchange::extract(const http::Response& resp, const std::string& var_name, 
   if (!index.is_int()) throw TypeError("extract() 参数 index 应为整数，实际为 " + index.type_name() + ": " + repr(index));
 
   allure::step("提取变量", {}, [&] {
-    Value parsed;
-    try {
-      parsed = resp.json();
-    } catch (const JsonDecodeError&) {
-      parsed = Value(Dict{{"msg", Value(" is not json data")}});
-    }
+    const Value parsed = parsed_json(resp);
 
     const std::string& e = expr.as_str();
     Value value;
@@ -65,10 +69,18 @@ void Exchange::extract(const http::Response& resp, const std::string& var_name, 
         value = results[static_cast<std::size_t>(i)];
       }
     }
-    log::exchange()->debug("{} = {}", var_name, str(value));
-    globals.add_globals(Dict{{var_name, value}});
-    if (_debug) dump();
+    publish(var_name, value);
   });
+}
+
+void Exchange::extract_member(const http::Response& resp, const std::string& var_name, const std::string& attr) {
+  allure::step("提取变量", {}, [&] { publish(var_name, response_member(resp, attr == "json" ? parsed_json(resp) : Value(), attr)); });
+}
+
+void Exchange::publish(const std::string& var_name, const Value& value) {
+  log::exchange()->debug("{} = {}", var_name, str(value));
+  globals.add_globals(Dict{{var_name, value}});
+  if (_debug) dump();
 }
 
 void Exchange::dump() {

@@ -23,6 +23,11 @@ class Exchange {
   void extract(const http::Response& resp, const std::string& var_name, const std::string& attr,
                const Value& expr, const Value& index = Value(0));
 
+  // Publishes a whole member of the response (status_code, elapsed_ms, headers, ...) as a
+  // template global, in the same report step and with the same log line as extract. A body that
+  // is not JSON gives the same stand-in mapping for "json". AttributeError for an unknown member.
+  void extract_member(const http::Response& resp, const std::string& var_name, const std::string& attr);
+
   // Writes the plain template globals (numbers, texts, booleans, null) into the YAML file.
   void dump();
 
@@ -31,6 +36,10 @@ class Exchange {
   yamlplugin::YamlFile file;
   // The run's template globals: what extract publishes and dump writes.
   yamlplugin::TemplateGlobals globals;
+
+ private:
+  // Logs and publishes one extracted value, then dumps when debugging.
+  void publish(const std::string& var_name, const Value& value);
 };
 
 }  // namespace tovik

@@ -8,7 +8,6 @@
 
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
-#include "support/base/printable.hpp"
 
 namespace tovik::runner {
 
@@ -112,7 +111,7 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
   } else if (r.outcome != Outcome::Passed) {
     res.statusDetails.message = r.error_line();
     std::string trace;
-    if (r.step) trace = r.step->where() + ": " + r.step->keyword + " " + repr(Value::tuple(r.step->args));
+    if (r.step) trace = r.step->where() + ": " + r.step->call();
     else trace = tc.file + " (" + r.when + ")";
     res.statusDetails.trace = trace;
   }

@@ -9,7 +9,6 @@
 
 #include "outside/allure/writer.hpp"
 #include "support/base/log.hpp"
-#include "support/base/printable.hpp"
 #include "support/base/text.hpp"
 
 namespace tovik::runner {
@@ -88,7 +87,7 @@ void JunitPlugin::on_case_finish(const CaseReport& r) {
       e.kind = r.outcome == Outcome::Error || r.error_kind != "AssertionError" ? "error" : "failure";
       e.message = r.error_line();
       e.type = r.error_kind;
-      e.text = r.step ? r.step->where() + ": " + r.step->keyword + " " + repr(Value::tuple(r.step->args)) + "\n" + r.error_line()
+      e.text = r.step ? r.step->where() + ": " + r.step->call() + "\n" + r.error_line()
                       : r.error_line();
       break;
   }

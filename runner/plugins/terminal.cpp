@@ -177,6 +177,8 @@ void TerminalReporter::on_case_finish(const CaseReport& r) {
     d << "文件: " << r.step->file << "\n";
     if (!r.step->sheet.empty()) d << "工作表: " << r.step->sheet << "\n";
     d << "行: " << r.step->row << "\n";
+    if (r.step->sheet.empty() && !r.step->number.empty())
+      d << "步骤: " << r.step->number << (r.step->description.empty() ? "" : " " + r.step->description) << "\n";
     d << "关键字: " << r.step->keyword << "\n";
     d << "参数: " << repr(Value::tuple(r.step->args)) << "\n";
   } else {
@@ -185,8 +187,10 @@ void TerminalReporter::on_case_finish(const CaseReport& r) {
   f.details = d.str();
   f.log = r.log;
   failures_.push_back(std::move(f));
-  short_summary_.push_back(std::string(r.outcome == Outcome::Failed ? "FAILED " : "ERROR ") + r.test->nodeid + " - " +
-                           r.error_line());
+  // one line per case, as pytest keeps it: the first line of the message, "..." for the rest
+  std::string first = r.error_line();
+  if (const auto nl = first.find('\n'); nl != std::string::npos) first = first.substr(0, nl) + "...";
+  short_summary_.push_back(std::string(r.outcome == Outcome::Failed ? "FAILED " : "ERROR ") + r.test->nodeid + " - " + first);
 }
 
 void TerminalReporter::on_session_finish(const Summary& s) {

@@ -2,8 +2,8 @@
 
 #include "keywords/class_by_type.hpp"
 #include "keywords/library.hpp"
-#include "outside/allure/step.hpp"
 #include "runner/interrupt.hpp"
+#include "runner/plugins/keyword_call.hpp"
 #include "runner/variables.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
@@ -106,10 +106,7 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
     List args;
     args.reserve(step.args.size());
     for (const auto& a : step.args) args.push_back(resolve(a, lookup));
-    const std::string member = "_key_" + step.keyword;
-    // an unknown keyword fails inside its row's step, so the report shows where
-    const List shown = kw->has_member(member) ? kw->member(member).entry().shown(args) : args;
-    allure::step(title, {{"keyword", step.keyword}, {"args", repr(Value::tuple(shown))}}, [&] { kw->member(member)(args); });
+    call_keyword(*kw, step.keyword, args, title);
   }
   ctx.current_step = nullptr;
 }

@@ -34,6 +34,17 @@ TOVIK_ERROR_KIND(OSError, Error)
 
 #undef TOVIK_ERROR_KIND
 
+// An error told again with more to say, keeping the kind it was raised with (a YAML case whose
+// clean-up also failed reports both under the first failure's kind).
+class RetoldError : public Error {
+ public:
+  RetoldError(std::string kind, const std::string& message) : Error(message), kind_(std::move(kind)) {}
+  const char* kind() const noexcept override { return kind_.c_str(); }
+
+ private:
+  std::string kind_;
+};
+
 // "Kind: message" (or just the kind when the message is empty), for any exception.
 std::string describe_error(const std::exception& e);
 // The kind name of any exception: our kinds by name, others "Error".

@@ -102,12 +102,8 @@ CURL* Client::Impl::handle() {
   init_curl_once();
   easy = curl_easy_init();
   if (!easy) throw OSError("无法创建 HTTP 客户端（curl_easy_init 失败）");
-  // what holds for every request of this client; perform sets the rest each time. The time-out
-  // is at least 1 ms (0 would mean none) and at most about 31 years.
-  const long timeout_ms = static_cast<long>(std::clamp(std::ceil(timeout * 1000), 1.0, 1e12));
+  // what holds for every request of this client; perform sets the rest each time
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout_ms);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   // decode whatever the server compressed; what the request asks for is in its own headers
@@ -180,7 +176,8 @@ Request Client::build_request(std::string_view method, std::string_view url, con
     req.content.clear();  // a HEAD request has no body, whatever was gathered for it
   } else {
     set_header(h, "Content-Length", std::to_string(req.content.size()));
-    if (!has_header(h, "Content-Type")) h.emplace_back("Content-Type", std::move(body.content_type));
+    if (!has_header(h, "Content-Type") && !body.content_type.empty())
+      h.emplace_back("Content-Type", std::move(body.content_type));
   }
 
   req.cookies = overlay(pairs_of(impl_->cookies, "cookie", false), pairs_of(parts.cookies, "cookie", false));
@@ -223,6 +220,12 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
   CURL* c = handle();
   error[0] = '\0';
   curl_easy_setopt(c, CURLOPT_URL, req.url.c_str());
+  // a request may bring its own time-out; it is at least 1 ms (0 would mean none) and at most
+  // about 31 years
+  const double wait = req.timeout > 0 ? req.timeout : timeout;
+  const long timeout_ms = static_cast<long>(std::clamp(std::ceil(wait * 1000), 1.0, 1e12));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
   const bool asks_encoding = has_header(req.headers, "Accept-Encoding");
 
   // every method option is set each time: the handle still holds those of the last request
@@ -278,7 +281,7 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
     const std::string detail = error[0] ? std::string(error) : std::string(curl_easy_strerror(rc));
     switch (rc) {
       case CURLE_OPERATION_TIMEDOUT:
-        throw TimeoutError("请求超时（超过 " + format_float(timeout) + " 秒）: " + what);
+        throw TimeoutError("请求超时（超过 " + format_float(wait) + " 秒）: " + what);
       case CURLE_COULDNT_CONNECT:
       case CURLE_COULDNT_RESOLVE_HOST:
       case CURLE_COULDNT_RESOLVE_PROXY:

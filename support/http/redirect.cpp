@@ -18,6 +18,7 @@ Request redirected(const Request& req, int status, const std::string& location, 
     throw TransportError("无法跟随重定向: " + req.method + " " + req.url + " -> " + repr_text(location) + ": " + e.what());
   }
   next.method = req.method;
+  next.timeout = req.timeout;
   if ((status == 303 && req.method != "HEAD") || ((status == 301 || status == 302) && req.method == "POST")) next.method = "GET";
   next.headers = req.headers;
   if (next.method != req.method) {

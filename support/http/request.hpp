@@ -24,6 +24,8 @@ struct Request {
   // The cookies given for this request (shared and per-request ones). The Cookie header adds
   // the cookies the server set; a redirect to another host drops these.
   Pairs cookies;
+  // Seconds this request may take; 0 stands for the client's time-out.
+  double timeout = 0;
 
   // First value of a header, compared without regard to case; empty when absent.
   std::string header(std::string_view name) const;

@@ -151,6 +151,10 @@ std::string cookie_header(const CookieJar& jar, const UrlParts& url, const Pairs
 
 Body request_body(const RequestParts& parts) {
   const bool form_given = parts.data.truthy();
+  if (parts.content) {
+    if (form_given || !parts.files.empty()) throw ValueError("请求正文已直接给出，不能同时发送表单或上传文件");
+    return {*parts.content, ""};
+  }
   if (form_given && !parts.data.is_dict())
     throw TypeError("表单参数应为 JSON 对象，实际为 " + parts.data.type_name() + ": " + repr(parts.data));
   if (!parts.files.empty()) {

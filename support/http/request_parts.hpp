@@ -3,6 +3,7 @@
 // go out, with the checks that keep every part sendable. Nothing here sends anything.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,9 @@ struct RequestParts {
   // The JSON body when there are no files and no form fields.
   Value json = Value(Dict{});
   std::vector<FilePart> files;
+  // A body given as it is (a YAML case's text `data`): it goes out unchanged, before all of the
+  // above, with no Content-Type of its own.
+  std::optional<std::string> content;
 };
 
 // An HTTP token: one or more letters, digits or !#$%&'*+-.^_`|~ (method, header and cookie names).
@@ -66,7 +70,8 @@ struct Body {
   std::string content;
   std::string content_type;
 };
-// The first that applies: a multipart form of the form fields and files when there are files, a
+// A raw content when given (ValueError when files or form fields come with it); else the first
+// that applies: a multipart form of the form fields and files when there are files, a
 // URL-encoded form when there are form fields, else the JSON text of parts.json. TypeError for
 // form fields that are given but not a mapping, a field scalar_text does not take or a file part
 // without a file; OSError when a file cannot be read.

@@ -1,5 +1,7 @@
 #include "support/http/response.hpp"
 
+#include <cmath>
+
 #include "support/base/errors.hpp"
 #include "support/base/text.hpp"
 #include "support/base/value_json.hpp"
@@ -37,6 +39,7 @@ Value Response::member(std::string_view name) const {
   if (name == "cookies") return Value(cookies);
   if (name == "url") return Value(url);
   if (name == "elapsed") return Value(elapsed);
+  if (name == "elapsed_ms") return Value(static_cast<std::int64_t>(std::llround(elapsed * 1000)));
   if (name == "ok") return Value(ok());
   if (name == "json") return json();
   throw AttributeError("'Response' object has no attribute '" + std::string(name) + "'");

@@ -39,7 +39,8 @@ struct Response : Object {
   bool ok() const { return status_code >= 100 && status_code < 400; }
 
   // A member by its name, for extraction rules that name one ("status_code", "headers", "text",
-  // "content", "cookies", "url", "reason", "elapsed", "ok", "json"); AttributeError otherwise.
+  // "content", "cookies", "url", "reason", "elapsed" in seconds, "elapsed_ms" in whole
+  // milliseconds, "ok", "json"); AttributeError otherwise.
   Value member(std::string_view name) const;
 };
 
