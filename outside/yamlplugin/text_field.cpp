@@ -1,17 +1,21 @@
 #include "outside/yamlplugin/text_field.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <string_view>
 
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::yamlplugin {
 
 namespace {
 
 constexpr std::string_view kKnownFields =
-    "equals, contains, startswith, endswith, regex, length, min_length, max_length, msg";
-constexpr std::string_view kCheckFields = "equals, contains, startswith, endswith, regex, length, min_length, max_length";
+    "equals, contains, startswith, endswith, regex, length, min_length, max_length, min_value, max_value, msg";
+constexpr std::string_view kCheckFields =
+    "equals, contains, startswith, endswith, regex, length, min_length, max_length, min_value, max_value";
 
 std::string where(const std::string& assert_name, std::string_view field) {
   return "断言 " + assert_name + " 的字段 " + std::string(field);
@@ -29,6 +33,22 @@ std::int64_t length_of(const std::string& assert_name, std::string_view field, c
     throw TypeError(where(assert_name, field) + " 应为非负整数，实际为 " + v.type_name() + ": " + repr(v));
   if (v.as_int() < 0) throw ValueError(where(assert_name, field) + " 应为非负整数，实际为 " + repr(v));
   return v.as_int();
+}
+
+double bound_of(const std::string& assert_name, std::string_view field, const Value& v) {
+  if (!v.is_number() || v.is_bool() || !std::isfinite(v.as_float()))
+    throw TypeError(where(assert_name, field) + " 应为数字，实际为 " + v.type_name() + ": " + repr(v));
+  return v.as_float();
+}
+
+// The number a text reads as in full (blanks around it allowed), or none: "12", "-3.5", "1e3".
+std::optional<double> number_in(std::string_view text) {
+  text = strip_space(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double d = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(d)) return std::nullopt;
+  return d;
 }
 
 // Code points, not bytes: a Chinese character counts once. Bytes of broken UTF-8 that are not
@@ -84,7 +104,10 @@ TextField TextField::form_asserts(const std::string& assert_name, const Value& a
         field.*member = length_of(assert_name, key, value);
         known = true;
       }
-    if (key == "regex") {
+    if (key == "min_value" || key == "max_value") {
+      (key == "min_value" ? field.min_value_ : field.max_value_) = bound_of(assert_name, key, value);
+      known = true;
+    } else if (key == "regex") {
       const std::string pattern = text_of(assert_name, key, value);
       try {
         field.regex_.emplace(pattern);  // compiled here, so a broken pattern fails before any request
@@ -102,7 +125,7 @@ TextField TextField::form_asserts(const std::string& assert_name, const Value& a
   }
 
   if (!field.equals_ && !field.contains_ && !field.startswith_ && !field.endswith_ && !field.regex_ && !field.length_ &&
-      !field.min_length_ && !field.max_length_)
+      !field.min_length_ && !field.max_length_ && !field.min_value_ && !field.max_value_)
     throw ValueError("断言 " + assert_name + " 没有任何检查字段，至少需要其中之一: " + std::string(kCheckFields));
   if (field.min_length_ && field.max_length_ && *field.min_length_ > *field.max_length_)
     throw ValueError("断言 " + assert_name + " 的 min_length (" + std::to_string(*field.min_length_) + ") 大于 max_length (" +
@@ -120,6 +143,10 @@ bool TextField::validate(const std::string& text) const {
     if (length_ && n != *length_) return false;
     if (min_length_ && n < *min_length_) return false;
     if (max_length_ && n > *max_length_) return false;
+  }
+  if (min_value_ || max_value_) {
+    const std::optional<double> n = number_in(text);
+    if (!n || (min_value_ && *n < *min_value_) || (max_value_ && *n > *max_value_)) return false;
   }
   // last: the only rule that can fail on the text itself (broken UTF-8)
   if (regex_ && !regex_->search(text)) return false;
@@ -142,6 +169,8 @@ Dict TextField::to_dict() const {
   put_length("length", length_);
   put_length("min_length", min_length_);
   put_length("max_length", max_length_);
+  if (min_value_) out.set("min_value", Value(*min_value_));
+  if (max_value_) out.set("max_value", Value(*max_value_));
   put_text("msg", msg_);
   return out;
 }

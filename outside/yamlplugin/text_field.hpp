@@ -1,6 +1,6 @@
 // One text-field check of a YAML case's response validator: the rules a text must meet (equal to,
-// holding, starting or ending with a text, matching a pattern, a length or length range) and the
-// case's own failure message.
+// holding, starting or ending with a text, matching a pattern, a length or length range, a number
+// within bounds) and the case's own failure message.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,8 @@ class TextField {
   //   equals, contains, startswith, endswith  text (numbers and booleans in their text form)
   //   regex                                    pattern found anywhere in the text (^...$ for all)
   //   length, min_length, max_length           non-negative whole numbers, in characters
+  //   min_value, max_value                     numbers, inclusive: the text must read as a
+  //                                            number within them (a response time in ms)
   //   msg                                      the case's own failure message (optional)
   // or a plain text or number, short for {equals: <its text form>}. A mapping that is no such
   // thing, an unknown field, a field of the wrong kind, a pattern that does not compile or a
@@ -47,6 +49,8 @@ class TextField {
   std::optional<std::int64_t> length_;
   std::optional<std::int64_t> min_length_;
   std::optional<std::int64_t> max_length_;
+  std::optional<double> min_value_;
+  std::optional<double> max_value_;
   std::optional<std::string> msg_;
 };
 

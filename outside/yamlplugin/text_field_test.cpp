@@ -65,6 +65,22 @@ TEST(TextField, NumbersAndBooleansCompareByTheirTextForm) {
   EXPECT_EQ(str(Value(TextField::form_asserts("code", Value(200)).to_dict())), "{'name': 'code', 'equals': '200'}");
 }
 
+// Response times and counts: the text must read as a number within the bounds, both inclusive.
+TEST(TextField, NumericBoundsReadTheTextAsANumber) {
+  const Dict bounds{{"min_value", Value(1)}, {"max_value", Value(500.5)}};
+  EXPECT_TRUE(passes(bounds, "1"));
+  EXPECT_TRUE(passes(bounds, " 500.5 "));
+  EXPECT_TRUE(passes(bounds, "3e2"));
+  EXPECT_FALSE(passes(bounds, "0.99"));
+  EXPECT_FALSE(passes(bounds, "501"));
+  EXPECT_FALSE(passes(bounds, "12ms"));
+  EXPECT_FALSE(passes(bounds, ""));
+  EXPECT_FALSE(passes(bounds, "nan"));
+  EXPECT_EQ(repr(Value(TextField::form_asserts("ms", Value(bounds)).to_dict())),
+            "{'name': 'ms', 'min_value': 1.0, 'max_value': 500.5}");
+  EXPECT_THROW(TextField::form_asserts("ms", Value(Dict{{"max_value", Value("500")}})), TypeError);
+}
+
 TEST(TextField, DictListsTheGivenFieldsInAFixedOrder) {
   const TextField f = TextField::form_asserts(
       "token", Value(Dict{{"msg", Value("令牌不对")}, {"max_length", Value(40)}, {"regex", Value("^\\w+$")},
@@ -94,7 +110,7 @@ TEST(TextField, BadShapesAreTypeErrors) {
 TEST(TextField, BadContentIsAValueErrorNamingIt) {
   EXPECT_EQ(form_error<ValueError>(Value(Dict{{"equal", Value("x")}})),
             "断言 token 中有未知的字段 equal，可用的字段: equals, contains, startswith, endswith, regex, length, "
-            "min_length, max_length, msg");
+            "min_length, max_length, min_value, max_value, msg");
   EXPECT_THAT(form_error<ValueError>(Value(Dict{})), HasSubstr("断言 token 没有任何检查字段"));
   EXPECT_THAT(form_error<ValueError>(Value(Dict{{"msg", Value("only a message")}})), HasSubstr("没有任何检查字段"));
   EXPECT_THAT(form_error<ValueError>(Value(Dict{{"length", Value(-1)}})), HasSubstr("字段 length 应为非负整数，实际为 -1"));

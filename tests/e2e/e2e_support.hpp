@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -190,6 +191,32 @@ inline std::string read_file(const fs::path& p) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The files directly in dir whose names end in suffix, sorted; none when dir does not exist.
+inline std::vector<fs::path> files_matching(const fs::path& dir, const std::string& suffix) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Whether a program of that name can be started (java also through JAVA_HOME).
+inline bool program_on_path(const std::string& name) {
+  if (const char* home = std::getenv("JAVA_HOME"); name == "java" && home && fs::exists(fs::path(home) / "bin/java"))
+    return true;
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::stringstream dirs(path);
+  for (std::string d; std::getline(dirs, d, ':');)
+    if (!d.empty() && ::access((fs::path(d) / name).c_str(), X_OK) == 0) return true;
+  return false;
 }
 
 inline void write_file(const fs::path& p, const std::string& text) {

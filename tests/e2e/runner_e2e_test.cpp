@@ -42,36 +42,12 @@ using namespace tovik::e2e;
 // ---------------------------------------------------------------------------------------------
 // Files
 
-std::vector<fs::path> files_matching(const fs::path& dir, const std::string& suffix) {
-  std::vector<fs::path> out;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return out;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-      out.push_back(e.path());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // The tmp_path fixture's directories that exist in dir.
 std::vector<std::string> fixture_dirs(const fs::path& dir) {
   std::vector<std::string> out;
   for (const auto& e : fs::directory_iterator(dir))
     if (e.path().filename().string().rfind("tovik-", 0) == 0) out.push_back(e.path().string());
   return out;
-}
-
-bool program_on_path(const std::string& name) {
-  if (const char* home = std::getenv("JAVA_HOME"); name == "java" && home && fs::exists(fs::path(home) / "bin/java"))
-    return true;
-  const char* path = std::getenv("PATH");
-  if (!path) return false;
-  std::stringstream dirs(path);
-  for (std::string d; std::getline(dirs, d, ':');)
-    if (!d.empty() && ::access((fs::path(d) / name).c_str(), X_OK) == 0) return true;
-  return false;
 }
 
 // ---------------------------------------------------------------------------------------------
