@@ -82,6 +82,25 @@ TEST_F(ExchangeTest, JsonPathAndRegexSelectByIndex) {
   EXPECT_EQ(global(ex, "trace"), Value("a, b"));
 }
 
+// A whole member keeps its kind: a response time to bound, a status to compare, the headers.
+TEST_F(ExchangeTest, WholeMembersArePublishedWithTheirKind) {
+  Exchange ex("vars.yaml");
+  auto r = response(R"({"a": [1]})");
+  r.elapsed = 0.0126;
+  ex.extract_member(r, "ms", "elapsed_ms");
+  EXPECT_EQ(global(ex, "ms"), Value(13));
+  ex.extract_member(r, "code", "status_code");
+  EXPECT_EQ(global(ex, "code"), Value(200));
+  ex.extract_member(r, "body", "json");
+  EXPECT_EQ(repr(global(ex, "body")), "{'a': [1]}");
+  ex.extract_member(r, "h", "headers");
+  EXPECT_EQ(global(ex, "h").as_dict().at("X-Trace"), Value("a, b"));
+  ex.extract_member(response("<p>"), "broken", "json");
+  EXPECT_EQ(repr(global(ex, "broken")), "{'msg': ' is not json data'}");
+  EXPECT_THROW(ex.extract_member(r, "x", "nope"), AttributeError);
+  EXPECT_FALSE(ex.globals.env_globals().contains("x"));
+}
+
 TEST_F(ExchangeTest, FailuresPublishNothing) {
   Exchange ex("vars.yaml");
   const auto r = response(R"({"list": [1, 2]})");

@@ -314,7 +314,8 @@ std::vector<TestCase> read_case(const YAML::Node& n, const Defaults& d, const st
   try {
     if (!n.IsMap()) throw ValueError(p.at(n) + ": 用例应为映射（name、steps 等）");
     check_keys(n, kCaseKeys, "用例", p);
-      const auto pick = [&](const char* key, const YAML::Node& fallback) { return given(n[key]) ? n[key] : fallback; };
+      // the case's own key wins, also when left empty: "base_url: ~" means none for this case
+    const auto pick = [&](const char* key, const YAML::Node& fallback) { return n[key].IsDefined() ? n[key] : fallback; };
     if (const YAML::Node t = pick("type", d.type); given(t)) tc.marks.kw_type = scalar_text(t, "type", p);
     if (const YAML::Node t = pick("tags", d.tags); given(t)) tc.marks.tags = words(t, "tags", p);
     if (const YAML::Node f = pick("fixtures", d.fixtures); given(f)) tc.marks.fixtures = words(f, "fixtures", p);

@@ -347,6 +347,21 @@ TEST_F(ClientTest, TransportFailuresNameTheUrl) {
   }
   // the client is still usable after a failure
   EXPECT_EQ(slow.send(slow.build_request("GET", "/echo"))->status_code, 200);
+
+  // a request's own time-out holds for that request only, in either direction
+  Request patient = slow.build_request("GET", "/slow");
+  patient.timeout = 5;
+  EXPECT_EQ(slow.send(std::move(patient))->text, "late");
+  Client lenient = make();
+  Request hasty = lenient.build_request("GET", "/slow");
+  hasty.timeout = 0.2;
+  try {
+    lenient.send(std::move(hasty));
+    FAIL() << "no error";
+  } catch (const TimeoutError& e) {
+    EXPECT_NE(std::string(e.what()).find("0.2 秒"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(lenient.send(lenient.build_request("GET", "/slow"))->text, "late");
 }
 
 TEST_F(ClientTest, BadRequestsAndSettingsFailBeforeAnythingChanges) {

@@ -63,6 +63,15 @@ TEST(RequestParts, BodyIsFilesElseFormElseJson) {
   EXPECT_EQ(form.content_type, "application/x-www-form-urlencoded");
   parts.data = Value("not a mapping");
   EXPECT_THROW(request_body(parts), TypeError);
+
+  // a body given as it is goes out unchanged and describes itself no type; with a form it is
+  // ambiguous, so refused
+  RequestParts raw;
+  raw.content = "<a>中</a>";
+  EXPECT_EQ(request_body(raw).content, "<a>中</a>");
+  EXPECT_EQ(request_body(raw).content_type, "");
+  raw.data = parse_json(R"({"a": 1})");
+  EXPECT_THROW(request_body(raw), ValueError);
 }
 
 }  // namespace
