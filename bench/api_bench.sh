@@ -2,6 +2,7 @@
 # The API workload: REQUESTS times (POST with a JSON body and one header, pick a value of the JSON
 # response, check it), against a local keep-alive server, by
 #   tovik       one workbook case: set_json, add_header, send_http, save_jsonpath, assert per request
+#   tovik yaml  the same as one YAML case: a request step with extract and validate per request
 #   curl        one curl process sending the same requests on one connection (no checks: the floor)
 #   pytest      /usr/bin/python3 -m pytest, one test with a requests.Session doing the same checks
 #   python      the same loop as a plain /usr/bin/python3 script (no pytest start-up), for reference
@@ -76,6 +77,20 @@ printf '[pytest]\n\n[tovik_api]\nbase_url = %s\n' "$base" >"$work/tovik/pytest.i
 } >"$work/suite.wb.yaml"
 "$make_workbook" "$work/tovik/test_api_bench.xlsx" "$work/suite.wb.yaml"
 
+# tovik yaml: the same case as one YAML file, one request step per request
+mkdir -p "$work/yaml"
+cp "$work/tovik/pytest.ini" "$work/yaml/pytest.ini"
+{
+  echo "name: api"
+  echo "type: api"
+  echo "steps:"
+  for ((i = 0; i < requests; i++)); do
+    echo "  - request: {method: POST, url: /bench, json: {id: $i, name: tovik}, headers: {X-Bench: '$i'}}"
+    echo "    extract: {got: \$.id}"
+    echo "    validate: {equals: {id: [\"\${got}\", $i]}}"
+  done
+} >"$work/yaml/test_api_bench.yaml"
+
 # curl: the same requests, one process, one connection
 {
   echo 'silent'
@@ -117,6 +132,7 @@ for i in range($requests):
 EOF
 
 tovik_cmd() { (cd "$work/tovik" && "$tovik" run -q); }
+yaml_cmd() { (cd "$work/yaml" && "$tovik" run -q); }
 curl_cmd() { curl -K "$work/curl.cfg"; }
 pytest_cmd() { (cd "$work/pytest" && "$python" -m pytest -q -p no:cacheprovider); }
 python_cmd() { "$python" "$work/plain.py"; }
@@ -142,20 +158,22 @@ median() {
   printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-t_tovik=() t_curl=() t_pytest=() t_python=() warm=()
+t_tovik=() t_yaml=() t_curl=() t_pytest=() t_python=() warm=()
 # warm-up: file cache, .pyc files, the server's threads
 timed warm tovik_cmd
+timed warm yaml_cmd
 timed warm curl_cmd
 timed warm pytest_cmd
 timed warm python_cmd
 for ((r = 0; r < runs; r++)); do
   timed t_tovik tovik_cmd
+  timed t_yaml yaml_cmd
   timed t_curl curl_cmd
   timed t_pytest pytest_cmd
   timed t_python python_cmd
 done
 
-m_tovik=$(median "${t_tovik[@]}") m_curl=$(median "${t_curl[@]}")
+m_tovik=$(median "${t_tovik[@]}") m_yaml=$(median "${t_yaml[@]}") m_curl=$(median "${t_curl[@]}")
 m_pytest=$(median "${t_pytest[@]}") m_python=$(median "${t_python[@]}")
 
 # peak memory of one tovik run
@@ -168,15 +186,18 @@ fi
 verdict() { awk -v x="$1" -v op="$2" -v lim="$3" 'BEGIN { ok = (op == "<=") ? x <= lim : x >= lim; print ok ? "met" : "MISSED" }'; }
 r_curl=$(awk -v t="$m_tovik" -v c="$m_curl" 'BEGIN { printf "%.2f", t / c }')
 r_pytest=$(awk -v t="$m_tovik" -v p="$m_pytest" 'BEGIN { printf "%.1f", p / t }')
+r_yaml=$(awk -v t="$m_tovik" -v y="$m_yaml" 'BEGIN { printf "%.2f", y / t }')
 r_python=$(awk -v t="$m_tovik" -v p="$m_python" 'BEGIN { printf "%.1f", p / t }')
 
 echo "API workload: $requests x (POST + JSON body + one header, pick \$.id, check); medians of $runs runs, wall ms"
 printf '  %-28s %9s\n' "tovik run (one case)" "$m_tovik"
+printf '  %-28s %9s\n' "tovik run (one YAML case)" "$m_yaml"
 printf '  %-28s %9s\n' "(a) curl, one connection" "$m_curl"
 printf '  %-28s %9s\n' "(b) pytest + requests" "$m_pytest"
 printf '  %-28s %9s\n' "    plain python + requests" "$m_python"
 printf '  %-44s %-14s %s\n' "tovik / curl = $r_curl" "target <= 1.5" "$(verdict "$r_curl" "<=" 1.5)"
 printf '  %-44s %-14s %s\n' "pytest+requests / tovik = $r_pytest" "target >= 5" "$(verdict "$r_pytest" ">=" 5)"
+printf '  %-44s %-14s %s\n' "tovik YAML / tovik workbook = $r_yaml" "target <= 1.2" "$(verdict "$r_yaml" "<=" 1.2)"
 printf '  %-44s %-14s %s\n' "plain python / tovik = $r_python" "-" ""
 if [ "$peak" = "n/a" ]; then
   echo "  peak memory of tovik run: not measured (/usr/bin/time missing; apt-get install time)"
@@ -185,6 +206,7 @@ else
 fi
 echo "all runs (ms):"
 echo "  tovik:  ${t_tovik[*]}"
+echo "  yaml:   ${t_yaml[*]}"
 echo "  curl:   ${t_curl[*]}"
 echo "  pytest: ${t_pytest[*]}"
 echo "  python: ${t_python[*]}"

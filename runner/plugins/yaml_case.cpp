@@ -6,13 +6,12 @@
 #include <set>
 #include <sstream>
 
-#include <yaml-cpp/yaml.h>
-
 #include "support/base/csv.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/value_json.hpp"
 #include "support/base/value_yaml.hpp"
+#include "support/base/yaml_tree.hpp"
 #include "support/jsonpath/jsonpath.hpp"
 #include "support/regex/regex.hpp"
 
@@ -23,13 +22,13 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
-const std::vector<std::string> kCaseKeys = {"name",       "type",  "tags",  "skip",     "fixtures", "variables",
-                                            "base_url",   "parametrize", "setup", "steps", "teardown"};
+const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
+                                            "base_url", "parametrize", "setup", "steps", "teardown"};
 const std::vector<std::string> kStepKeys = {"name", "keyword", "args", "request", "extract", "validate", "text_asserts", "retry"};
 const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};
 // What an extract rule may name: the response's members, and "str" for a literal.
-const std::vector<std::string> kExtractSources = {"json", "text",    "status_code", "headers", "cookies", "content",
-                                                  "url",  "reason",  "elapsed",     "elapsed_ms", "ok", "str"};
+const std::vector<std::string> kExtractSources = {"json", "text",   "status_code", "headers",    "cookies", "content",
+                                                  "url",  "reason", "elapsed",     "elapsed_ms", "ok",      "str"};
 
 std::string joined(const std::vector<std::string>& words) {
   std::string out;
@@ -37,77 +36,75 @@ std::string joined(const std::vector<std::string>& words) {
   return out;
 }
 
-// Present and not left empty: `key:` with nothing after it counts as absent.
-bool given(const YAML::Node& n) { return n.IsDefined() && !n.IsNull(); }
-
 bool known(const std::vector<std::string>& words, const std::string& w) {
   return std::find(words.begin(), words.end(), w) != words.end();
 }
 
+// Present and not left empty: `key:` with nothing after it counts as absent.
+bool given(const YamlNode* n) { return n && !n->is_null(); }
+
 // Where a node was written, for messages: "文件 a.yaml, 第 3 行".
 struct Place {
   const std::string& file;
-  std::string at(const YAML::Node& n) const { return "文件 " + file + ", 第 " + std::to_string(n.Mark().line + 1) + " 行"; }
+  std::string at(const YamlNode& n) const { return "文件 " + file + ", 第 " + std::to_string(n.line) + " 行"; }
 };
 
-std::string key_of(const YAML::const_iterator::value_type& kv) {
-  if (!kv.first.IsScalar()) throw ValueError("字段名应为文本");
-  return kv.first.Scalar();
+std::string key_of(const YamlNode& key, const Place& p) {
+  if (!key.is_scalar() && !key.is_null()) throw ValueError(p.at(key) + ": 字段名应为文本");
+  return key.scalar;
 }
 
-void check_keys(const YAML::Node& map, const std::vector<std::string>& allowed, const std::string& what, const Place& p) {
-  for (const auto& kv : map) {
-    const std::string key = key_of(kv);
-    if (!known(allowed, key))
-      throw ValueError(p.at(kv.first) + ": " + what + "中未知的字段 " + key + "（可用：" + joined(allowed) + "）");
+void check_keys(const YamlNode& map, const std::vector<std::string>& allowed, const std::string& what, const Place& p) {
+  for (const auto& [k, v] : map.entries) {
+    const std::string key = key_of(k, p);
+    if (!known(allowed, key)) throw ValueError(p.at(k) + ": " + what + "中未知的字段 " + key + "（可用：" + joined(allowed) + "）");
   }
 }
 
-std::string scalar_text(const YAML::Node& n, const std::string& what, const Place& p) {
-  if (!n.IsScalar()) throw ValueError(p.at(n) + ": " + what + " 应为文本");
-  return n.Scalar();
+std::string scalar_text(const YamlNode& n, const std::string& what, const Place& p) {
+  if (!n.is_scalar()) throw ValueError(p.at(n) + ": " + what + " 应为文本");
+  return n.scalar;
 }
 
 // A list of words, or one word.
-std::vector<std::string> words(const YAML::Node& n, const std::string& what, const Place& p) {
+std::vector<std::string> words(const YamlNode& n, const std::string& what, const Place& p) {
   std::vector<std::string> out;
-  if (n.IsScalar()) {
-    out.push_back(n.Scalar());
-  } else if (n.IsSequence()) {
-    for (const auto& item : n) out.push_back(scalar_text(item, what + " 的每一项", p));
-  } else if (!n.IsNull()) {
+  if (n.is_scalar()) {
+    out.push_back(n.scalar);
+  } else if (n.is_sequence()) {
+    for (const auto& item : n.items) out.push_back(scalar_text(item, what + " 的每一项", p));
+  } else if (!n.is_null()) {
     throw ValueError(p.at(n) + ": " + what + " 应为文本或文本列表");
   }
   return out;
 }
 
-Dict mapping(const YAML::Node& n, const std::string& what, const Place& p) {
-  if (n.IsNull()) return {};
-  if (!n.IsMap()) throw ValueError(p.at(n) + ": " + what + " 应为映射（名称: 值）");
-  Value v = from_yaml(n);
+Dict mapping(const YamlNode& n, const std::string& what, const Place& p) {
+  if (n.is_null()) return {};
+  if (!n.is_map()) throw ValueError(p.at(n) + ": " + what + " 应为映射（名称: 值）");
+  Value v = to_value(n);
   return std::move(v.as_dict());
 }
 
 bool has_template(const Value& v) { return v.is_str() && v.as_str().find("${") != std::string::npos; }
 
 // Checks an extract rule's shape, and its expression when no template makes it known only later.
-void check_extract(const YAML::Node& n, const Place& p) {
-  if (!n.IsMap()) throw ValueError(p.at(n) + ": extract 应为映射（变量名: 规则）");
-  for (const auto& kv : n) {
-    const std::string name = key_of(kv);
-    const YAML::Node& rule = kv.second;
+void check_extract(const YamlNode& n, const Place& p) {
+  if (!n.is_map()) throw ValueError(p.at(n) + ": extract 应为映射（变量名: 规则）");
+  for (const auto& [k, rule] : n.entries) {
+    const std::string name = key_of(k, p);
     const std::string where = p.at(rule) + ": extract 的 " + name;
     Value attr("json"), expr;
-    if (rule.IsScalar()) {
-      expr = Value(rule.Scalar());
-    } else if (rule.IsSequence() && rule.size() >= 1 && rule.size() <= 3) {
-      const Value r = from_yaml(rule);
-      attr = r.as_list()[0];
+    if (rule.is_scalar()) {
+      expr = Value(rule.scalar);
+    } else if (rule.is_sequence() && !rule.items.empty() && rule.items.size() <= 3) {
+      const List r = to_value(rule).as_list();
+      attr = r[0];
       if (!attr.is_str()) throw ValueError(where + ": 第一项应为响应的成员名（" + joined(kExtractSources) + "）");
-      if (r.as_list().size() >= 2) expr = r.as_list()[1];
-      if (r.as_list().size() == 3 && !r.as_list()[2].is_int() && !has_template(r.as_list()[2]))
-        throw ValueError(where + ": 第三项（下标）应为整数，实际为 " + repr(r.as_list()[2]));
-      if (r.as_list().size() == 1 && attr.as_str() == "str") throw ValueError(where + ": str 需要第二项（值本身）");
+      if (r.size() >= 2) expr = r[1];
+      if (r.size() == 3 && !r[2].is_int() && !has_template(r[2]))
+        throw ValueError(where + ": 第三项（下标）应为整数，实际为 " + repr(r[2]));
+      if (r.size() == 1 && attr.as_str() == "str") throw ValueError(where + ": str 需要第二项（值本身）");
     } else {
       throw ValueError(where + ": 规则应为 JSONPath 文本，或 [成员, 表达式] / [成员, 表达式, 下标] / [成员]");
     }
@@ -126,95 +123,100 @@ void check_extract(const YAML::Node& n, const Place& p) {
 }
 
 // validate and retry.until: kind -> {message: [a, b]}.
-void check_checks(const YAML::Node& n, const std::string& what, const Place& p) {
-  if (!n.IsMap()) throw ValueError(p.at(n) + ": " + what + " 应为映射（断言方式: {说明: [实际值, 期望值]}）");
-  for (const auto& kv : n) {
-    key_of(kv);
-    if (!kv.second.IsMap()) throw ValueError(p.at(kv.second) + ": " + what + " 的 " + kv.first.Scalar() + " 应为映射（说明: [实际值, 期望值]）");
-    for (const auto& pair : kv.second)
-      if (!pair.second.IsSequence() || pair.second.size() < 2)
-        throw ValueError(p.at(pair.second) + ": 断言 " + key_of(pair) + " 应为列表 [实际值, 期望值]");
+void check_checks(const YamlNode& n, const std::string& what, const Place& p) {
+  if (!n.is_map()) throw ValueError(p.at(n) + ": " + what + " 应为映射（断言方式: {说明: [实际值, 期望值]}）");
+  for (const auto& [kind, pairs] : n.entries) {
+    const std::string name = key_of(kind, p);
+    if (!pairs.is_map()) throw ValueError(p.at(pairs) + ": " + what + " 的 " + name + " 应为映射（说明: [实际值, 期望值]）");
+    for (const auto& [msg, pair] : pairs.entries)
+      if (!pair.is_sequence() || pair.items.size() < 2)
+        throw ValueError(p.at(pair) + ": 断言 " + key_of(msg, p) + " 应为列表 [实际值, 期望值]");
   }
 }
 
-void check_request(const YAML::Node& n, const Place& p) {
-  if (!n.IsMap()) throw ValueError(p.at(n) + ": request 应为映射（method、url 等）");
-  std::vector<std::string> allowed(std::begin(kRequestFields), std::end(kRequestFields));
-  check_keys(n, allowed, "request ", p);
-  for (const char* required : {"method", "url"})
-    if (!given(n[required]) || !n[required].IsScalar()) throw ValueError(p.at(n) + ": request 需要文本字段 " + required);
+void check_request(const YamlNode& n, const Place& p) {
+  if (!n.is_map()) throw ValueError(p.at(n) + ": request 应为映射（method、url 等）");
+  check_keys(n, std::vector<std::string>(std::begin(kRequestFields), std::end(kRequestFields)), "request ", p);
+  for (const char* required : {"method", "url"}) {
+    const YamlNode* f = n.find(required);
+    if (!given(f) || !f->is_scalar()) throw ValueError(p.at(n) + ": request 需要文本字段 " + required);
+  }
   for (const char* m : {"params", "headers", "cookies", "files"})
-    if (given(n[m]) && !n[m].IsMap()) throw ValueError(p.at(n[m]) + ": request." + m + " 应为映射");
+    if (const YamlNode* f = n.find(m); given(f) && !f->is_map()) throw ValueError(p.at(*f) + ": request." + m + " 应为映射");
 }
 
-void check_retry(const YAML::Node& n, const Place& p) {
-  if (!n.IsMap()) throw ValueError(p.at(n) + ": retry 应为映射（times、interval、until）");
+void check_retry(const YamlNode& n, const Place& p) {
+  if (!n.is_map()) throw ValueError(p.at(n) + ": retry 应为映射（times、interval、until）");
   check_keys(n, kRetryKeys, "retry ", p);
-  if (!given(n["until"])) throw ValueError(p.at(n) + ": retry 需要 until（重试直到这些断言通过）");
-  check_checks(n["until"], "retry.until", p);
-  const Value times = given(n["times"]) ? from_yaml(n["times"]) : Value(3);
+  const YamlNode* until = n.find("until");
+  if (!given(until)) throw ValueError(p.at(n) + ": retry 需要 until（重试直到这些断言通过）");
+  check_checks(*until, "retry.until", p);
+  const YamlNode* t = n.find("times");
+  const Value times = given(t) ? to_value(*t) : Value(3);
   if (!times.is_int() || times.as_int() < 1 || times.as_int() > 1000)
     throw ValueError(p.at(n) + ": retry.times 应为 1 到 1000 的整数（最多发送次数），实际为 " + repr(times));
-  const Value interval = given(n["interval"]) ? from_yaml(n["interval"]) : Value(1.0);
+  const YamlNode* i = n.find("interval");
+  const Value interval = given(i) ? to_value(*i) : Value(1.0);
   if (!interval.is_number() || interval.as_float() < 0 || interval.as_float() > 3600)
     throw ValueError(p.at(n) + ": retry.interval 应为 0 到 3600 的秒数，实际为 " + repr(interval));
 }
 
-CaseStep read_step(const YAML::Node& n, const std::string& label, const std::string& shown, const Place& p) {
+CaseStep read_step(const YamlNode& n, const std::string& label, const std::string& shown, const Place& p) {
   CaseStep step;
   step.file = shown;
-  step.row = static_cast<int>(n.Mark().line) + 1;
+  step.row = n.line;
   step.number = label;
-  if (!n.IsMap()) throw ValueError(p.at(n) + ", " + label + ": 步骤应为映射（keyword 或 request）");
-  if (given(n["name"])) step.description = scalar_text(n["name"], "name", p);
-  const std::string here = p.at(n) + ", " + label + (step.description.empty() ? "" : " " + step.description);
+  if (!n.is_map()) throw ValueError(p.at(n) + ", " + label + ": 步骤应为映射（keyword 或 request）");
+  if (const YamlNode* name = n.find("name"); given(name)) step.description = scalar_text(*name, "name", p);
+  const std::string step_label = label + (step.description.empty() ? "" : " " + step.description);
   try {
     check_keys(n, kStepKeys, "步骤", p);
-    const bool is_request = given(n["request"]), is_keyword = given(n["keyword"]);
-    if (is_request == is_keyword) throw ValueError("步骤应有 keyword（关键字）或 request（请求）二者之一");
-    if (is_keyword) {
+    const YamlNode* request = n.find("request");
+    const YamlNode* keyword = n.find("keyword");
+    const YamlNode* args = n.find("args");
+    if (given(request) == given(keyword)) throw ValueError("步骤应有 keyword（关键字）或 request（请求）二者之一");
+    if (given(keyword)) {
       for (const char* only : {"extract", "validate", "text_asserts", "retry"})
-        if (given(n[only])) throw ValueError(std::string(only) + " 只能用于 request 步骤");
-      step.keyword = scalar_text(n["keyword"], "keyword", p);
+        if (given(n.find(only))) throw ValueError(std::string(only) + " 只能用于 request 步骤");
+      step.keyword = scalar_text(*keyword, "keyword", p);
       if (step.keyword.empty()) throw ValueError("keyword 不能为空");
-      if (const YAML::Node args = n["args"]; given(args)) {
-        const Value v = from_yaml(args);
-        if (v.is_list()) step.args = v.as_list();
-        else step.args.push_back(v);
+      if (given(args)) {
+        Value v = to_value(*args);
+        if (v.is_list()) step.args = std::move(v.as_list());
+        else step.args.push_back(std::move(v));
       }
       return step;
     }
-    if (given(n["args"])) throw ValueError("args 只能用于 keyword 步骤");
-    check_request(n["request"], p);
-    if (given(n["extract"])) check_extract(n["extract"], p);
-    if (given(n["validate"])) check_checks(n["validate"], "validate", p);
-    if (given(n["text_asserts"]) && !n["text_asserts"].IsMap())
-      throw ValueError(p.at(n["text_asserts"]) + ": text_asserts 应为映射（变量名: {equals、contains、regex 等}）");
-    if (given(n["retry"])) check_retry(n["retry"], p);
+    if (given(args)) throw ValueError("args 只能用于 keyword 步骤");
+    check_request(*request, p);
+    if (const YamlNode* e = n.find("extract"); given(e)) check_extract(*e, p);
+    if (const YamlNode* v = n.find("validate"); given(v)) check_checks(*v, "validate", p);
+    if (const YamlNode* t = n.find("text_asserts"); given(t) && !t->is_map())
+      throw ValueError(p.at(*t) + ": text_asserts 应为映射（变量名: {equals、contains、regex 等}）");
+    if (const YamlNode* r = n.find("retry"); given(r)) check_retry(*r, p);
     step.keyword = "request";
-    step.args = {from_yaml(n["request"]["method"]), from_yaml(n["request"]["url"])};
-    for (const auto& kv : n)
-      if (key_of(kv) != "name" && given(kv.second)) step.request.set(key_of(kv), from_yaml(kv.second));
-  } catch (const YAML::Exception& e) {
-    throw ValueError(here + ": " + e.msg);
+    step.args = {to_value(*request->find("method")), to_value(*request->find("url"))};
+    for (const auto& [k, v] : n.entries)
+      if (k.scalar != "name" && !v.is_null()) step.request.set(k.scalar, to_value(v));
   } catch (const ValueError& e) {
+    // messages that say where already get the step after the place; the others the whole place
     const std::string msg = e.what();
-    // messages that already say where keep their place; the step is added
-    if (msg.rfind("文件 ", 0) == 0) throw ValueError(msg.substr(0, msg.find(": ")) + ", " + label +
-                                                    (step.description.empty() ? "" : " " + step.description) +
-                                                    msg.substr(msg.find(": ")));
-    throw ValueError(here + ": " + msg);
+    const std::size_t colon = msg.find(": ");
+    if (msg.rfind("文件 ", 0) == 0 && colon != std::string::npos)
+      throw ValueError(msg.substr(0, colon) + ", " + step_label + msg.substr(colon));
+    throw ValueError(p.at(n) + ", " + step_label + ": " + msg);
   }
   return step;
 }
 
-std::vector<CaseStep> read_steps(const YAML::Node& n, const std::string& section, const std::string& prefix,
+std::vector<CaseStep> read_steps(const YamlNode* n, const std::string& section, const std::string& prefix,
                                  const std::string& shown, const Place& p) {
   std::vector<CaseStep> out;
   if (!given(n)) return out;
-  if (!n.IsSequence()) throw ValueError(p.at(n) + ": " + section + " 应为步骤列表");
+  if (!n->is_sequence()) throw ValueError(p.at(*n) + ": " + section + " 应为步骤列表");
+  out.reserve(n->items.size());
   int k = 0;
-  for (const auto& s : n) out.push_back(read_step(s, prefix + "第 " + std::to_string(++k) + " 步", shown, p));
+  for (const auto& s : n->items) out.push_back(read_step(s, prefix + "第 " + std::to_string(++k) + " 步", shown, p));
   return out;
 }
 
@@ -247,12 +249,13 @@ std::string read_text(const fs::path& file, const std::string& what) {
 }
 
 // The rows of a parametrize: each a mapping of variable name to value.
-std::vector<Dict> parameter_rows(const YAML::Node& n, const fs::path& case_dir, const Place& p) {
+std::vector<Dict> parameter_rows(const YamlNode& n, const fs::path& case_dir, const Place& p) {
   List rows;
-  if (n.IsSequence()) {
-    rows = from_yaml(n).as_list();
-  } else if (n.IsMap() && given(n["file"]) && n.size() == 1) {
-    const std::string name = scalar_text(n["file"], "parametrize.file", p);
+  const YamlNode* file = n.find("file");
+  if (n.is_sequence()) {
+    rows = to_value(n).as_list();
+  } else if (n.is_map() && given(file) && n.entries.size() == 1) {
+    const std::string name = scalar_text(*file, "parametrize.file", p);
     const fs::path path = fs::path(name).is_absolute() ? fs::path(name) : case_dir / name;
     const std::string ext = path.extension().string();
     const std::string what = p.at(n) + ": 参数文件";
@@ -297,65 +300,64 @@ std::vector<Dict> parameter_rows(const YAML::Node& n, const fs::path& case_dir, 
 
 // What a file with `cases:` gives every case unless the case says otherwise.
 struct Defaults {
-  YAML::Node base_url, type, tags, fixtures;
+  const YamlNode *base_url = nullptr, *type = nullptr, *tags = nullptr, *fixtures = nullptr;
   Dict variables;
 };
 
 // One case as written, before parametrize makes it several.
-std::vector<TestCase> read_case(const YAML::Node& n, const Defaults& d, const std::string& default_name,
+std::vector<TestCase> read_case(const YamlNode& n, const Defaults& d, const std::string& default_name,
                                 const fs::path& file, const std::string& shown, const Place& p) {
   TestCase tc;
   tc.file = shown;
   tc.name = default_name;
-  if (n.IsMap() && given(n["name"]) && n["name"].IsScalar() && !n["name"].Scalar().empty()) tc.name = n["name"].Scalar();
+  if (const YamlNode* name = n.find("name"); given(name) && name->is_scalar() && !name->scalar.empty()) tc.name = name->scalar;
   tc.nodeid = shown + "::" + tc.name;
   std::vector<Dict> rows;
-  bool parametrized = false;
+  const YamlNode* parametrize = n.find("parametrize");
   try {
-    if (!n.IsMap()) throw ValueError(p.at(n) + ": 用例应为映射（name、steps 等）");
+    if (!n.is_map()) throw ValueError(p.at(n) + ": 用例应为映射（name、steps 等）");
     check_keys(n, kCaseKeys, "用例", p);
-      // the case's own key wins, also when left empty: "base_url: ~" means none for this case
-    const auto pick = [&](const char* key, const YAML::Node& fallback) { return n[key].IsDefined() ? n[key] : fallback; };
-    if (const YAML::Node t = pick("type", d.type); given(t)) tc.marks.kw_type = scalar_text(t, "type", p);
-    if (const YAML::Node t = pick("tags", d.tags); given(t)) tc.marks.tags = words(t, "tags", p);
-    if (const YAML::Node f = pick("fixtures", d.fixtures); given(f)) tc.marks.fixtures = words(f, "fixtures", p);
-    if (const YAML::Node s = n["skip"]; given(s)) {
-      const Value v = from_yaml(s);
+    // the case's own key wins, also when left empty: "base_url: ~" means none for this case
+    const auto pick = [&](const char* key, const YamlNode* fallback) {
+      const YamlNode* own = n.find(key);
+      return own ? own : fallback;
+    };
+    if (const YamlNode* t = pick("type", d.type); given(t)) tc.marks.kw_type = scalar_text(*t, "type", p);
+    if (const YamlNode* t = pick("tags", d.tags); given(t)) tc.marks.tags = words(*t, "tags", p);
+    if (const YamlNode* f = pick("fixtures", d.fixtures); given(f)) tc.marks.fixtures = words(*f, "fixtures", p);
+    if (const YamlNode* s = n.find("skip"); given(s)) {
+      const Value v = to_value(*s);
       if (v.is_str()) tc.marks.skip = v.as_str().empty() ? std::string("用例标记为跳过") : v.as_str();
       else if (v.is_bool()) {
         if (v.as_bool()) tc.marks.skip = "用例标记为跳过";
-      } else throw ValueError(p.at(s) + ": skip 应为 true 或跳过的原因");
+      } else throw ValueError(p.at(*s) + ": skip 应为 true 或跳过的原因");
     }
     tc.variables = d.variables;
-    if (given(n["variables"])) tc.variables.update(mapping(n["variables"], "variables", p));
-    if (const YAML::Node b = pick("base_url", d.base_url); given(b)) {
+    if (const YamlNode* v = n.find("variables"); given(v)) tc.variables.update(mapping(*v, "variables", p));
+    if (const YamlNode* b = pick("base_url", d.base_url); given(b)) {
       CaseStep step;
       step.file = shown;
-      step.row = static_cast<int>(b.Mark().line) + 1;
+      step.row = b->line;
       step.number = "base_url";
       step.keyword = "set_baseurl";
-      step.args = {Value(scalar_text(b, "base_url", p))};
+      step.args = {Value(scalar_text(*b, "base_url", p))};
       tc.setup.push_back(std::move(step));
     }
-    for (auto& s : read_steps(n["setup"], "setup", "前置", shown, p)) tc.setup.push_back(std::move(s));
-    tc.steps = read_steps(n["steps"], "steps", "", shown, p);
-    tc.teardown = read_steps(n["teardown"], "teardown", "后置", shown, p);
+    for (auto& s : read_steps(n.find("setup"), "setup", "前置", shown, p)) tc.setup.push_back(std::move(s));
+    tc.steps = read_steps(n.find("steps"), "steps", "", shown, p);
+    tc.teardown = read_steps(n.find("teardown"), "teardown", "后置", shown, p);
     if (tc.steps.empty() && !tc.marks.skip) throw ValueError(p.at(n) + ": 用例没有 steps（步骤列表）");
-    if (const YAML::Node par = n["parametrize"]; given(par)) {
-      parametrized = true;
-      rows = parameter_rows(par, file.parent_path(), p);
-    }
-  } catch (const YAML::Exception& e) {
-    tc.broken = p.at(n) + ": " + e.msg;
+    if (given(parametrize)) rows = parameter_rows(*parametrize, file.parent_path(), p);
   } catch (const std::exception& e) {
     tc.broken = e.what();
   }
-  if (!parametrized || tc.broken) return {std::move(tc)};
+  if (!given(parametrize) || tc.broken) return {std::move(tc)};
   if (rows.empty()) {
     tc.marks.skip = "parametrize 没有数据行";
     return {std::move(tc)};
   }
   std::vector<TestCase> out;
+  out.reserve(rows.size());
   std::set<std::string> ids;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Value* id = rows[i].find("id");
@@ -364,7 +366,7 @@ std::vector<TestCase> read_case(const YAML::Node& n, const Defaults& d, const st
     row_case.name = tc.name + "[" + label + "]";
     row_case.nodeid = shown + "::" + row_case.name;
     row_case.variables.update(rows[i]);
-    if (!ids.insert(label).second) row_case.broken = p.at(n["parametrize"]) + ": parametrize 的 id 重复: " + label;
+    if (!ids.insert(label).second) row_case.broken = p.at(*parametrize) + ": parametrize 的 id 重复: " + label;
     out.push_back(std::move(row_case));
   }
   return out;
@@ -382,36 +384,32 @@ std::vector<TestCase> read_yaml_cases(const fs::path& file, const std::string& s
   const std::string text = read_text(file, "文件");
   const Place p{shown_path};
 
-  YAML::Node root;
+  YamlNode root;
   try {
-    root = YAML::Load(text);
-  } catch (const YAML::Exception& e) {
-    throw ValueError("文件 " + shown_path + ", 第 " + std::to_string(e.mark.line + 1) + " 行, 第 " +
-                     std::to_string(e.mark.column + 1) + " 列: YAML 语法错误: " + e.msg);
+    root = parse_yaml_tree(text);
+  } catch (const YamlSyntaxError& e) {
+    throw ValueError("文件 " + shown_path + ", 第 " + std::to_string(e.line) + " 行, 第 " + std::to_string(e.column) +
+                     " 列: YAML 语法错误: " + e.problem);
   }
-  if (!given(root)) throw ValueError("文件 " + shown_path + " 是空的，没有用例");
-  if (!root.IsMap()) throw ValueError(p.at(root) + ": 顶层应为映射（一个用例，或 cases: 用例列表）");
+  if (root.is_null()) throw ValueError("文件 " + shown_path + " 是空的，没有用例");
+  if (!root.is_map()) throw ValueError(p.at(root) + ": 顶层应为映射（一个用例，或 cases: 用例列表）");
 
   const std::string stem = file.stem().string();
   std::vector<TestCase> cases;
-  if (!given(root["cases"])) {
+  const YamlNode* list = root.find("cases");
+  if (!given(list)) {
     cases = read_case(root, Defaults{}, stem, file, shown_path, p);
   } else {
     Defaults d;
-    try {
-      check_keys(root, kFileKeys, "文件顶层（有 cases 时）", p);
-      d.base_url = root["base_url"];
-      d.type = root["type"];
-      d.tags = root["tags"];
-      d.fixtures = root["fixtures"];
-      if (given(root["variables"])) d.variables = mapping(root["variables"], "variables", p);
-    } catch (const YAML::Exception& e) {
-      throw ValueError(p.at(root) + ": " + e.msg);
-    }
-    const YAML::Node list = root["cases"];
-    if (!list.IsSequence() || list.size() == 0) throw ValueError(p.at(list) + ": cases 应为非空的用例列表");
+    check_keys(root, kFileKeys, "文件顶层（有 cases 时）", p);
+    d.base_url = root.find("base_url");
+    d.type = root.find("type");
+    d.tags = root.find("tags");
+    d.fixtures = root.find("fixtures");
+    if (const YamlNode* v = root.find("variables"); given(v)) d.variables = mapping(*v, "variables", p);
+    if (!list->is_sequence() || list->items.empty()) throw ValueError(p.at(*list) + ": cases 应为非空的用例列表");
     int k = 0;
-    for (const auto& n : list)
+    for (const auto& n : list->items)
       for (auto& tc : read_case(n, d, "第 " + std::to_string(++k) + " 个用例", file, shown_path, p)) cases.push_back(std::move(tc));
   }
   std::set<std::string> seen;

@@ -218,7 +218,7 @@ cases:
 }
 
 TEST_F(YamlCaseFile, FilesThatCannotBeReadAsAWholeAreRefused) {
-  EXPECT_EQ(file_error("steps:\n  - [1, 2\n"), "文件 test_a.yaml, 第 3 行, 第 1 列: YAML 语法错误: end of sequence flow not found");
+  EXPECT_EQ(file_error("steps:\n  - [1, 2\n"), "文件 test_a.yaml, 第 3 行, 第 1 列: YAML 语法错误: while parsing a flow sequence: did not find expected ',' or ']'");
   EXPECT_EQ(file_error(""), "文件 test_a.yaml 是空的，没有用例");
   EXPECT_EQ(file_error("- a\n- b\n"), "文件 test_a.yaml, 第 1 行: 顶层应为映射（一个用例，或 cases: 用例列表）");
   EXPECT_THAT(file_error("cases: []\n"), HasSubstr("cases 应为非空的用例列表"));

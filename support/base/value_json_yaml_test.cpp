@@ -38,6 +38,24 @@ TEST(ValueYaml, PlainScalarsAreTypedQuotedOnesStayTexts) {
   EXPECT_THROW(parse_yaml("a: [1,\n"), ValueError);
 }
 
+// The core schema's number forms, and the near misses that stay texts.
+TEST(ValueYaml, NumberFormsOfTheCoreSchema) {
+  const auto kind = [](const char* s) { return repr(resolve_plain_scalar(s)); };
+  EXPECT_EQ(kind("+12"), "12");
+  EXPECT_EQ(kind("-0"), "0");
+  EXPECT_EQ(kind("0o17"), "15");
+  EXPECT_EQ(kind("0xFF"), "255");
+  EXPECT_EQ(kind("1."), "1.0");
+  EXPECT_EQ(kind(".5"), "0.5");
+  EXPECT_EQ(kind("-1.5E+2"), "-150.0");
+  EXPECT_EQ(kind("+.inf"), "inf");
+  EXPECT_EQ(kind("-.Inf"), "-inf");
+  EXPECT_EQ(kind(".NaN"), "nan");
+  EXPECT_EQ(kind("99999999999999999999"), "1e+20");  // beyond 64 bits: a float, as before
+  for (const char* text : {"0x", "0o8", "0xg", "1e", "1e+", ".", "-", "+", "1.2.3", "-.nan", "1_000", "12a", " 1", "0b1"})
+    EXPECT_TRUE(resolve_plain_scalar(text).is_str()) << text;
+}
+
 TEST(ValueYaml, DumpReadsBackToTheSameValue) {
   Dict d{{"num", Value(1)},          {"float", Value(0.1)},     {"big", Value(1e16)},
          {"text_num", Value("42")},  {"text_bool", Value("no")}, {"text_null", Value("null")},

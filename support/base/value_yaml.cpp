@@ -1,49 +1,83 @@
 #include "support/base/value_yaml.hpp"
 
+#include <yaml-cpp/yaml.h>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <regex>
 
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/yaml_tree.hpp"
 
 namespace tovik {
 
 namespace {
 
+bool is_digit(char c, int base) {
+  if (base == 16) return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  return c >= '0' && c < static_cast<char>('0' + base);
+}
+
+// Whether s[i..] is one or more digits of base up to the end.
+bool all_digits(const std::string& s, std::size_t i, int base) {
+  if (i >= s.size()) return false;
+  for (; i < s.size(); ++i)
+    if (!is_digit(s[i], base)) return false;
+  return true;
+}
+
+// The core schema's integers: [-+]?[0-9]+, 0o[0-7]+, 0x[0-9a-fA-F]+. Written out by hand: every
+// scalar of every case file passes through here.
 bool parse_int(const std::string& s, long long& out) {
-  static const std::regex dec("[-+]?[0-9]+"), oct("0o[0-7]+"), hex("0x[0-9a-fA-F]+");
   const char* b = s.data();
   const char* e = s.data() + s.size();
   int base = 10;
-  if (std::regex_match(s, dec)) {
-    if (*b == '+') ++b;
-  } else if (std::regex_match(s, oct)) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'x')) {
+    base = s[1] == 'o' ? 8 : 16;
+    if (!all_digits(s, 2, base)) return false;
     b += 2;
-    base = 8;
-  } else if (std::regex_match(s, hex)) {
-    b += 2;
-    base = 16;
   } else {
-    return false;
+    const std::size_t first = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (!all_digits(s, first, 10)) return false;
+    if (*b == '+') ++b;
   }
   auto res = std::from_chars(b, e, out, base);
   return res.ec == std::errc() && res.ptr == e;
 }
 
+// [-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?, and .inf / .nan in their three spellings.
 bool parse_float(const std::string& s, double& out) {
-  static const std::regex num(R"([-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?)");
-  static const std::regex inf(R"([-+]?\.(inf|Inf|INF))"), nan(R"(\.(nan|NaN|NAN))");
-  if (std::regex_match(s, inf)) {
+  std::size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+  const std::string_view rest = std::string_view(s).substr(i);
+  if (rest == ".inf" || rest == ".Inf" || rest == ".INF") {
     out = s[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
     return true;
   }
-  if (std::regex_match(s, nan)) {
+  if (i == 0 && (rest == ".nan" || rest == ".NaN" || rest == ".NAN")) {
     out = std::numeric_limits<double>::quiet_NaN();
     return true;
   }
-  if (!std::regex_match(s, num)) return false;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    return i - from;
+  };
+  const std::size_t whole = digits();
+  std::size_t fraction = 0;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    fraction = digits();
+    if (whole == 0 && fraction == 0) return false;
+  } else if (whole == 0) {
+    return false;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    if (digits() == 0) return false;
+  }
+  if (i != s.size()) return false;
   const char* b = s.data();
   if (*b == '+') ++b;
   auto res = std::from_chars(b, s.data() + s.size(), out);
@@ -61,28 +95,6 @@ Value resolve_plain_scalar(const std::string& s) {
   double d = 0;
   if (parse_float(s, d)) return Value(d);
   return Value(s);
-}
-
-Value from_yaml(const YAML::Node& node) {
-  switch (node.Type()) {
-    case YAML::NodeType::Undefined:
-    case YAML::NodeType::Null: return Value();
-    case YAML::NodeType::Scalar:
-      // "!" marks a quoted scalar (or an explicit "!" tag): always a text.
-      if (node.Tag() == "!" || node.Tag() == "tag:yaml.org,2002:str") return Value(node.Scalar());
-      return resolve_plain_scalar(node.Scalar());
-    case YAML::NodeType::Sequence: {
-      List items;
-      for (const auto& e : node) items.push_back(from_yaml(e));
-      return Value(std::move(items));
-    }
-    case YAML::NodeType::Map: {
-      Dict d;
-      for (const auto& kv : node) d.set(kv.first.as<std::string>(), from_yaml(kv.second));
-      return Value(std::move(d));
-    }
-  }
-  return Value();
 }
 
 namespace {
@@ -129,16 +141,7 @@ void emit(YAML::Emitter& out, const Value& v) {
 
 }  // namespace
 
-YAML::Node to_yaml(const Value& v) { return YAML::Load(dump_yaml(v)); }
-
-Value parse_yaml(std::string_view text) {
-  try {
-    return from_yaml(YAML::Load(std::string(text)));
-  } catch (const YAML::Exception& e) {
-    throw ValueError("invalid YAML at line " + std::to_string(e.mark.line + 1) + ", column " +
-                     std::to_string(e.mark.column + 1) + ": " + e.msg);
-  }
-}
+Value parse_yaml(std::string_view text) { return to_value(parse_yaml_tree(text)); }
 
 std::string dump_yaml(const Value& v) {
   YAML::Emitter out;

@@ -1,19 +1,15 @@
-// Value <-> YAML. Plain scalars are typed by the YAML 1.2 core schema; quoted ones stay texts.
+// Value <-> YAML text. Plain scalars are typed by the YAML 1.2 core schema; quoted ones stay texts.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include <yaml-cpp/yaml.h>
-
 #include "support/base/value.hpp"
 
 namespace tovik {
 
-Value from_yaml(const YAML::Node& node);
-YAML::Node to_yaml(const Value& v);
-
-// Parses one YAML document; malformed text is a ValueError with line and column.
+// Parses one YAML document (yaml_tree.hpp); malformed text is a YamlSyntaxError, a ValueError
+// naming line and column.
 Value parse_yaml(std::string_view text);
 // Block-style YAML text; texts that would read back as another kind are quoted.
 std::string dump_yaml(const Value& v);
