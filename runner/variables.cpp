@@ -32,18 +32,27 @@ VariableLookup run_variables(const Exchange& exchanger) {
   };
 }
 
-Value resolve(const Value& arg, const VariableLookup& lookup) {
-  if (arg.is_list() || arg.is_tuple()) {
+namespace {
+
+// v with each text inside it (in lists, tuples and mapping values; keys stay) replaced by
+// text(that text); other values unchanged.
+template <class F>
+Value map_texts(const Value& v, const F& text) {
+  if (v.is_list() || v.is_tuple()) {
     List items;
-    for (const auto& v : arg.as_list()) items.push_back(resolve(v, lookup));
-    return arg.is_tuple() ? Value::tuple(std::move(items)) : Value(std::move(items));
+    items.reserve(v.as_list().size());
+    for (const auto& item : v.as_list()) items.push_back(map_texts(item, text));
+    return v.is_tuple() ? Value::tuple(std::move(items)) : Value(std::move(items));
   }
-  if (arg.is_dict()) {
+  if (v.is_dict()) {
     Dict d;
-    for (const auto& [k, v] : arg.as_dict()) d.set(k, resolve(v, lookup));
+    for (const auto& [k, item] : v.as_dict()) d.set(k, map_texts(item, text));
     return Value(std::move(d));
   }
-  if (!arg.is_str()) return arg;
+  return v.is_str() ? text(v) : v;
+}
+
+Value resolve_text(const Value& arg, const VariableLookup& lookup) {
   const std::string& s = arg.as_str();
   if (s.find('{') == std::string::npos) return arg;
 
@@ -69,8 +78,6 @@ Value resolve(const Value& arg, const VariableLookup& lookup) {
   return Value(std::move(out));
 }
 
-namespace {
-
 std::string template_name(const std::string& s, std::size_t open, std::size_t& close) {
   close = s.find('}', open + 2);
   if (close == std::string::npos) throw ValueError("模板 " + repr_text(s) + " 中的 ${ 没有对应的 }");
@@ -84,21 +91,7 @@ const Value& template_value(const std::string& name, const VariableLookup& looku
   throw KeyError("模板变量 ${" + name + "} 未定义（用例变量、提取的变量和变量文件中都没有）");
 }
 
-}  // namespace
-
-Value expand_templates(const Value& v, const VariableLookup& lookup) {
-  if (v.is_list() || v.is_tuple()) {
-    List items;
-    items.reserve(v.as_list().size());
-    for (const auto& item : v.as_list()) items.push_back(expand_templates(item, lookup));
-    return v.is_tuple() ? Value::tuple(std::move(items)) : Value(std::move(items));
-  }
-  if (v.is_dict()) {
-    Dict d;
-    for (const auto& [k, item] : v.as_dict()) d.set(k, expand_templates(item, lookup));
-    return Value(std::move(d));
-  }
-  if (!v.is_str()) return v;
+Value expand_text(const Value& v, const VariableLookup& lookup) {
   const std::string& s = v.as_str();
   if (s.find("${") == std::string::npos) return v;
 
@@ -122,6 +115,16 @@ Value expand_templates(const Value& v, const VariableLookup& lookup) {
     }
   }
   return Value(std::move(out));
+}
+
+}  // namespace
+
+Value resolve(const Value& arg, const VariableLookup& lookup) {
+  return map_texts(arg, [&](const Value& text) { return resolve_text(text, lookup); });
+}
+
+Value expand_templates(const Value& v, const VariableLookup& lookup) {
+  return map_texts(v, [&](const Value& text) { return expand_text(text, lookup); });
 }
 
 }  // namespace tovik::runner

@@ -1,5 +1,6 @@
-// One keyword call of a case step, as both case formats make it: a report step with the keyword
-// and its arguments (secrets masked as the keyword shows them), then the call itself.
+// What both case formats need of the keyword library: loading it when a run starts, and one
+// keyword call of a case step (a report step with the keyword and its arguments, secrets masked
+// as the keyword shows them, then the call itself).
 #pragma once
 
 #include <string>
@@ -7,6 +8,11 @@
 #include "core/base_keyword.hpp"
 
 namespace tovik::runner {
+
+// Loads the keyword library, so its configuration defaults are those of this run's pytest.ini. A
+// setting that cannot be read is not an error here: it fails every case that needs the library,
+// with its message.
+void load_keywords_for_run();
 
 // Calls keyword on kw with args (variables already resolved) inside a report step titled title.
 // An unknown keyword fails inside that step, so the report shows where; the keyword's own error

@@ -1,7 +1,6 @@
 #include "runner/plugins/workbook_plugin.hpp"
 
 #include "keywords/class_by_type.hpp"
-#include "keywords/library.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/plugins/keyword_call.hpp"
 #include "runner/variables.hpp"
@@ -42,13 +41,7 @@ void apply_mark(TestCase& tc, const std::string& mark, const List& args, const C
 
 }  // namespace
 
-void WorkbookPlugin::on_session_start(const Config&) {
-  try {
-    load_keyword_library();
-  } catch (const std::exception&) {
-    // a setting that cannot be read fails every case that needs the library, with its message
-  }
-}
+void WorkbookPlugin::on_session_start(const Config&) { load_keywords_for_run(); }
 
 bool WorkbookPlugin::collects(const fs::path& file) const {
   const std::string name = file.filename().string();

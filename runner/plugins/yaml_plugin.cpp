@@ -6,7 +6,6 @@
 
 #include "keywords/api_keyword.hpp"
 #include "keywords/class_by_type.hpp"
-#include "keywords/library.hpp"
 #include "outside/allure/step.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/plugins/keyword_call.hpp"
@@ -198,13 +197,7 @@ class CaseRun {
 
 }  // namespace
 
-void YamlPlugin::on_session_start(const Config&) {
-  try {
-    load_keyword_library();
-  } catch (const std::exception&) {
-    // a setting that cannot be read fails every case that needs the library, with its message
-  }
-}
+void YamlPlugin::on_session_start(const Config&) { load_keywords_for_run(); }
 
 bool YamlPlugin::collects(const fs::path& file) const {
   const std::string name = file.filename().string();
