@@ -31,6 +31,8 @@ double float_of(const Value& v) {
   if (v.is_number() || v.is_bool()) return v.is_bool() ? (v.as_bool() ? 1.0 : 0.0) : v.as_float();
   if (!v.is_str()) throw TypeError("float() argument must be a string or a real number, not '" + v.type_name() + "'");
   const std::string s(strip_space(v.as_str()));
+  // strtod would take hexadecimal ("0x10" is 16), which is no number to float()
+  if (s.find_first_of("xX") != std::string::npos) throw ValueError("could not convert string to float: " + repr(v));
   errno = 0;
   char* end = nullptr;
   const double d = std::strtod(s.c_str(), &end);

@@ -194,7 +194,8 @@ Value WebKeyWord::key_chosen(const Args& a) {
 Value WebKeyWord::key_sleep(const Args& a) {
   log::lexa()->info("强制等待");
   const double secs = float_of(a["times"]);
-  if (secs <= 0) return Value();
+  if (secs < 0) throw ValueError("sleep 的时长应为不小于 0 的秒数，实际为 " + repr(a["times"]));
+  if (secs == 0) return Value();
   timespec ts;
   ts.tv_sec = static_cast<time_t>(secs);
   ts.tv_nsec = static_cast<long>((secs - static_cast<double>(ts.tv_sec)) * 1e9);

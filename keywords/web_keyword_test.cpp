@@ -99,6 +99,10 @@ TEST_F(Web, SleepShellShowAndMove) {
   call("sleep", {Value(0)});
   EXPECT_THROW(call("sleep", {Value("soon")}), ValueError);
   EXPECT_THROW(call("sleep", {Value::list({})}), TypeError);
+  // neither a negative time nor hexadecimal is taken: "0x10" would have slept 16 s
+  EXPECT_THROW(call("sleep", {Value(-1)}), ValueError);
+  EXPECT_THROW(call("sleep", {Value("-0.5")}), ValueError);
+  EXPECT_THROW(call("sleep", {Value("0x10")}), ValueError);
 
   driver->on_script = [](const std::string&, const List& args) { return args.empty() ? Value() : args[0]; };
   EXPECT_EQ(call("shell", {Value("return arguments[0]"), Value("[1, 2]")}), Value::list({Value(1), Value(2)}));

@@ -37,6 +37,7 @@ struct CaseMarks {
   std::vector<std::string> fixtures; // requested fixtures, in order
   std::vector<std::string> tags;
   std::string kw_type = "all";       // keyword class the case runs with
+  std::string kw_type_at;            // where the case file set it, for messages; empty by default
 };
 
 struct TestCase {

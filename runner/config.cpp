@@ -4,6 +4,7 @@
 #include "runner/plugin.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::runner {
 
@@ -52,7 +53,8 @@ void apply_overrides(Config& c) {
     const std::string& kv = o.as_str();
     const auto eq = kv.find('=');
     if (eq == std::string::npos) throw UsageError("-o/--override-ini 的值应为 key=value 的形式，实际为 " + kv);
-    const std::string key = kv.substr(0, eq);
+    const std::string key(strip_space(kv.substr(0, eq)));
+    if (key.empty()) throw UsageError("-o/--override-ini 的值缺少键名: " + kv + "（应为 key=value 的形式）");
     bool replaced = false;
     for (auto& [k, v] : c.ini_values)
       if (k == key) {

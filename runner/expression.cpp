@@ -1,5 +1,6 @@
 #include "runner/expression.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -7,10 +8,12 @@
 
 namespace tovik::runner {
 
+// And / Or hold all their operands in one node: "a or b or c ..." stays one level deep however
+// long it is (a long -k list in addopts), so evaluation and destruction do not recurse per name.
 struct Expression::Node {
   enum class Op { Name, Not, And, Or, True } op;
   std::string name;
-  std::shared_ptr<const Node> left, right;
+  std::vector<std::shared_ptr<const Node>> operands;  // Not: one; And, Or: two or more
 };
 
 namespace {
@@ -29,7 +32,7 @@ class Parser {
   Parser(std::string_view text, std::string_view option) : text_(text), option_(option) { tokenize(); }
 
   NodePtr parse() {
-    if (tokens_.front().kind == Token::Kind::End) return std::make_shared<Expression::Node>(Expression::Node{Op::True, {}, {}, {}});
+    if (tokens_.front().kind == Token::Kind::End) return std::make_shared<Expression::Node>(Expression::Node{Op::True, {}, {}});
     NodePtr n = parse_or(0);
     if (peek().kind != Token::Kind::End) fail("此处不应出现 '" + peek().text + "'");
     return n;
@@ -65,21 +68,25 @@ class Parser {
   }
 
   NodePtr parse_or(int depth) {
-    NodePtr left = parse_and(depth);
+    NodePtr first = parse_and(depth);
+    if (peek().kind != Token::Kind::Or) return first;
+    Expression::Node node{Op::Or, {}, {std::move(first)}};
     while (peek().kind == Token::Kind::Or) {
       next();
-      left = std::make_shared<Expression::Node>(Expression::Node{Op::Or, {}, left, parse_and(depth)});
+      node.operands.push_back(parse_and(depth));
     }
-    return left;
+    return std::make_shared<Expression::Node>(std::move(node));
   }
 
   NodePtr parse_and(int depth) {
-    NodePtr left = parse_not(depth);
+    NodePtr first = parse_not(depth);
+    if (peek().kind != Token::Kind::And) return first;
+    Expression::Node node{Op::And, {}, {std::move(first)}};
     while (peek().kind == Token::Kind::And) {
       next();
-      left = std::make_shared<Expression::Node>(Expression::Node{Op::And, {}, left, parse_not(depth)});
+      node.operands.push_back(parse_not(depth));
     }
-    return left;
+    return std::make_shared<Expression::Node>(std::move(node));
   }
 
   NodePtr parse_not(int depth) {
@@ -88,7 +95,7 @@ class Parser {
     switch (t.kind) {
       case Token::Kind::Not:
         next();
-        return std::make_shared<Expression::Node>(Expression::Node{Op::Not, {}, parse_not(depth + 1), {}});
+        return std::make_shared<Expression::Node>(Expression::Node{Op::Not, {}, {parse_not(depth + 1)}});
       case Token::Kind::LParen: {
         next();
         NodePtr inner = parse_or(depth + 1);
@@ -98,7 +105,7 @@ class Parser {
       }
       case Token::Kind::Name: {
         std::string name = next().text;
-        return std::make_shared<Expression::Node>(Expression::Node{Op::Name, std::move(name), {}, {}});
+        return std::make_shared<Expression::Node>(Expression::Node{Op::Name, std::move(name), {}});
       }
       default: fail("应为 not、( 或名称，实际为" + (t.kind == Token::Kind::End ? std::string("表达式结尾") : " '" + t.text + "'"));
     }
@@ -113,9 +120,11 @@ bool eval(const Expression::Node& n, const std::function<bool(const std::string&
   switch (n.op) {
     case Op::True: return true;
     case Op::Name: return matches(n.name);
-    case Op::Not: return !eval(*n.left, matches);
-    case Op::And: return eval(*n.left, matches) && eval(*n.right, matches);
-    case Op::Or: return eval(*n.left, matches) || eval(*n.right, matches);
+    case Op::Not: return !eval(*n.operands.front(), matches);
+    case Op::And:
+      return std::all_of(n.operands.begin(), n.operands.end(), [&](const auto& o) { return eval(*o, matches); });
+    case Op::Or:
+      return std::any_of(n.operands.begin(), n.operands.end(), [&](const auto& o) { return eval(*o, matches); });
   }
   return false;
 }

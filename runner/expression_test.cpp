@@ -22,6 +22,21 @@ TEST(Expression, PrecedenceAndParentheses) {
   EXPECT_TRUE(eval("  (smoke)  "));
 }
 
+// A -k list in addopts can name thousands of cases; evaluating or dropping it must not recurse
+// once per name (this one overflowed the stack before).
+TEST(Expression, LongChainsOfAndOr) {
+  constexpr int kNames = 200000;
+  std::string any, all;
+  for (int i = 0; i < kNames; ++i) {
+    any += (i ? " or n" : "n") + std::to_string(i);
+    all += (i ? " and n" : "n") + std::to_string(i);
+  }
+  const std::string last = "n" + std::to_string(kNames - 1);
+  EXPECT_TRUE(Expression::compile(any, "-k").evaluate([&](const std::string& n) { return n == last; }));
+  EXPECT_FALSE(Expression::compile(all, "-k").evaluate([&](const std::string& n) { return n != last; }));
+  EXPECT_TRUE(Expression::compile("x or " + all, "-k").evaluate([&](const std::string& n) { return n != "x"; }));
+}
+
 TEST(Expression, MalformedExpressionsNameOptionAndColumn) {
   const auto message = [](const char* e) {
     try {

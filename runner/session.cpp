@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 
 #include "runner/collection.hpp"
 #include "runner/fixtures.hpp"
@@ -128,7 +129,17 @@ int run_session(Config& config) {
   const auto finish = [&](int status) {
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     summary.exit_status = status;
-    session.emit([&](Plugin& p) { p.on_session_finish(summary); });
+    // every listener gets the end; one that cannot deliver (a report not written) makes the run
+    // fail, since its output is lost
+    for (Plugin* p : config.plugins) {
+      try {
+        p->on_session_finish(summary);
+      } catch (const std::exception& e) {
+        log::pytest()->error("{}", describe_error(e));
+        std::cerr << "ERROR: " << describe_error(e) << "\n";
+        if (status == kOk || status == kTestsFailed || status == kNoTestsCollected) status = kInternalError;
+      }
+    }
     return status;
   };
 

@@ -73,7 +73,7 @@ Assertion::Assertion(const std::string& assert_type, const Value& assert_data) {
     std::vector<allure::Parameter> params;
     if (allure::current())  // the printable forms cost something only when a report records them
       params = {{"msg", repr(Value(msg))}, {"a", repr(a)}, {"assert_type", repr(Value(assert_type))}, {"b", repr(b)}};
-    allure::step("执行断言", std::move(params), [&] { check_pair(kind, assert_type, msg, a, b); });
+    allure::step("执行断言", std::move(params), [&, &msg = msg] { check_pair(kind, assert_type, msg, a, b); });
   }
 }
 

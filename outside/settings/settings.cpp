@@ -71,7 +71,7 @@ void Section::load() const {
     try {
       for (auto& [key, value] : read_ini_section(path.string(), name_)) {
         auto it = std::find_if(fresh.begin(), fresh.end(),
-                               [&](const Entry& e) { return e.key == key; });
+                               [&key = key](const Entry& e) { return e.key == key; });
         if (it == fresh.end()) {
           fresh.push_back({key, Kind::Text, std::move(value), std::string(kFileName)});
         } else {

@@ -82,7 +82,7 @@ Json with_appium_prefix(const Json& caps) {
                                           "unhandledPromptBehavior", "webSocketUrl"};
   Json out = Json::object();
   for (const auto& [key, value] : caps.items()) {
-    const bool standard = std::any_of(std::begin(kStandard), std::end(kStandard), [&](const char* k) { return key == k; });
+    const bool standard = std::any_of(std::begin(kStandard), std::end(kStandard), [&key = key](const char* k) { return key == k; });
     out[standard || key.find(':') != std::string::npos ? key : "appium:" + key] = value;
   }
   return out;

@@ -1,11 +1,13 @@
 #include "runner/plugins/allure_plugin.hpp"
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
 #include <unistd.h>
 
+#include "support/base/atomic_file.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 
@@ -71,13 +73,12 @@ void check_cleanable(const fs::path& dir, const Config& config) {
 void AllurePlugin::on_session_start(const Config& config) {
   if (dir_.empty()) return;
   if (clean_) check_cleanable(dir_, config);
-  try {
-    writer_ = std::make_unique<allure::ResultsWriter>(dir_);
-    if (clean_) writer_->clean();
-  } catch (const std::exception& e) {
-    writer_.reset();
-    log::pytest()->error("allure 结果目录不可用，本次不写入结果: {}", e.what());
-  }
+  // a results directory that cannot take files is refused before the first case, not found
+  // out after the last
+  if (const int error = probe_writable_dir(dir_))
+    throw UsageError("--alluredir " + dir_ + " 无法写入: " + std::strerror(error));
+  writer_ = std::make_unique<allure::ResultsWriter>(dir_);
+  if (clean_) writer_->clean();
 }
 
 void AllurePlugin::on_case_start(const TestCase& tc) {
@@ -138,12 +139,14 @@ void AllurePlugin::on_case_finish(const CaseReport& report) {
     writer_->write(res);
   } catch (const std::exception& e) {
     log::pytest()->error("写入 allure 结果失败 {}: {}", report.test->nodeid, e.what());
+    if (write_error_.empty()) write_error_ = report.test->nodeid + ": " + e.what();
   }
 }
 
 void AllurePlugin::on_session_finish(const Summary&) {
   // an interrupted case never finishes: stop recording it
   recording_.reset();
+  if (!write_error_.empty()) throw OSError("allure 结果没有全部写入 " + dir_ + "，第一个失败的是 " + write_error_);
 }
 
 }  // namespace tovik::runner

@@ -28,6 +28,7 @@ class AllurePlugin : public Plugin {
   std::string dir_;
   bool clean_ = false;
   std::unique_ptr<allure::ResultsWriter> writer_;
+  std::string write_error_;  // the first result that could not be written, told at the end
   // The case being recorded: its result and the scope that makes it the thread's current test.
   allure::TestResult recorded_;
   std::unique_ptr<allure::ScopedTest> recording_;

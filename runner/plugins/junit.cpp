@@ -2,12 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
 #include <unistd.h>
 
-#include "outside/allure/writer.hpp"
+#include "runner/options.hpp"
+#include "support/base/atomic_file.hpp"
+#include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/text.hpp"
 
@@ -28,6 +31,7 @@ std::string classname_of(const std::string& file) {
   std::string c = file;
   if (c.size() > 5 && c.compare(c.size() - 5, 5, ".xlsx") == 0) c.resize(c.size() - 5);
   else if (c.size() > 5 && c.compare(c.size() - 5, 5, ".yaml") == 0) c.resize(c.size() - 5);
+  else if (c.size() > 4 && c.compare(c.size() - 4, 4, ".yml") == 0) c.resize(c.size() - 4);
   for (auto& ch : c)
     if (ch == '/') ch = '.';
   return c;
@@ -47,6 +51,13 @@ void JunitPlugin::configure(Config& config) {
 }
 
 void JunitPlugin::on_session_start(const Config&) {
+  if (!path_.empty()) {
+    // checked now: a report that cannot be written must not be found missing after the run
+    std::error_code ec;
+    if (fs::is_directory(path_, ec)) throw UsageError("--junitxml " + path_ + " 无法写入: 这是一个目录");
+    if (const int error = probe_writable_dir(fs::path(path_).parent_path()))
+      throw UsageError("--junitxml " + path_ + " 无法写入: " + std::strerror(error));
+  }
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
   gmtime_r(&t, &tm);
@@ -129,13 +140,10 @@ void JunitPlugin::on_session_finish(const Summary& s) {
     x += "    </testcase>\n";
   }
   x += "  </testsuite>\n</testsuites>\n";
-  try {
-    const fs::path p(path_);
-    if (!p.parent_path().empty()) fs::create_directories(p.parent_path());
-    allure::write_file_atomically(p, x);
-  } catch (const std::exception& e) {
-    log::pytest()->error("写入 JUnit XML 失败 {}: {}", path_, e.what());
-  }
+  const fs::path p(path_);
+  std::error_code ec;
+  if (!p.parent_path().empty()) fs::create_directories(p.parent_path(), ec);
+  if (const int error = replace_file(p, x, false)) throw OSError("JUnit XML " + path_ + " 无法写入: " + std::strerror(error));
 }
 
 }  // namespace tovik::runner

@@ -2,7 +2,9 @@
 
 #include "keywords/library.hpp"
 #include "outside/allure/step.hpp"
+#include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::runner {
 
@@ -14,9 +16,26 @@ void load_keywords_for_run() {
   }
 }
 
-void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args, const std::string& title) {
+void warn_unknown_kind(const CaseMarks& marks) {
+  const std::string kind = ascii_lower(marks.kw_type);
+  if (kind == "web" || kind == "app" || kind == "api" || kind == "all") return;
+  log::pytest()->warn("{}: 未知的用例类型 {}，将使用全部关键字（可用：web、app、api、all）",
+                      marks.kw_type_at.empty() ? std::string("用例") : marks.kw_type_at, repr_text(marks.kw_type));
+}
+
+void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args, const std::string& title,
+                  const std::string& where) {
   const std::string member = "_key_" + keyword;
-  const List shown = kw.has_member(member) ? kw.member(member).entry().shown(args) : args;
+  List shown = args;
+  if (kw.has_member(member)) {
+    const KeywordEntry& entry = kw.member(member).entry();
+    shown = entry.shown(args);
+    if (args.size() > entry.params.size()) {
+      const List extra(shown.begin() + static_cast<std::ptrdiff_t>(entry.params.size()), shown.end());
+      log::pytest()->warn("{}: 关键字 {} 只接受 {} 个参数，多出的 {} 被忽略", where, keyword, entry.params.size(),
+                          repr(Value::tuple(extra)));
+    }
+  }
   allure::step(title, {{"keyword", keyword}, {"args", repr(Value::tuple(shown))}}, [&] { kw.member(member)(args); });
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/base_keyword.hpp"
+#include "runner/case.hpp"
 
 namespace tovik::runner {
 
@@ -16,7 +17,14 @@ void load_keywords_for_run();
 
 // Calls keyword on kw with args (variables already resolved) inside a report step titled title.
 // An unknown keyword fails inside that step, so the report shows where; the keyword's own error
-// passes on unchanged.
-void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args, const std::string& title);
+// passes on unchanged. Arguments beyond those the keyword declares are ignored, as keywords do,
+// but not in silence: a warning naming `where` and the ignored values goes to the case's log.
+void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args, const std::string& title,
+                  const std::string& where);
+
+// A warning in the case's log when kind selects no keyword class of its own ("web", "app",
+// "api", "all" in any letter case): the case then runs with all keywords, as the selection
+// does by design, but a typo should not pass unnoticed.
+void warn_unknown_kind(const CaseMarks& marks);
 
 }  // namespace tovik::runner

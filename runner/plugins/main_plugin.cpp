@@ -4,6 +4,7 @@
 #include <random>
 
 #include "runner/fixtures.hpp"
+#include "runner/options.hpp"
 #include "support/base/errors.hpp"
 
 namespace tovik::runner {
@@ -28,6 +29,11 @@ void MainPlugin::add_options(OptionParser& p) {
   p.add({{"--log-file"}, "log_file", A::Store, Value(""), "PATH", "同时把日志写入这个文件"});
   p.add({{"--log-file-level"}, "log_file_level", A::Store, Value(""), "LEVEL", "日志文件的日志级别"});
   p.add({{"--log-cli-level"}, "log_cli_level", A::Store, Value(""), "LEVEL", "按这个级别实时显示日志"});
+}
+
+void MainPlugin::configure(Config& config) {
+  if (const std::int64_t n = config.int_option("maxfail"); n < 0)
+    throw UsageError("--maxfail 应为不小于 0 的整数（0 表示不限），实际为 " + std::to_string(n));
 }
 
 void MainPlugin::register_fixtures(FixtureRegistry& registry) {

@@ -9,6 +9,8 @@ class MainPlugin : public Plugin {
  public:
   std::string name() const override { return "main"; }
   void add_options(OptionParser& parser) override;
+  // Values the parser cannot judge alone: a negative --maxfail.
+  void configure(Config& config) override;
   void register_fixtures(FixtureRegistry& registry) override;
 };
 

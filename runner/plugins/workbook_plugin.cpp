@@ -6,6 +6,7 @@
 #include "runner/variables.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 #include "support/xlsx/workbook.hpp"
 
 namespace tovik::runner {
@@ -34,6 +35,7 @@ void apply_mark(TestCase& tc, const std::string& mark, const List& args, const C
   } else if (mark == "@type") {
     if (words.size() != 1) throw ValueError(where.where() + ": @type 需要一个关键字类型（web、app、api 或 all）");
     tc.marks.kw_type = words.front();
+    tc.marks.kw_type_at = where.where();
   } else {
     throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type）");
   }
@@ -50,6 +52,14 @@ bool WorkbookPlugin::collects(const fs::path& file) const {
 
 std::vector<TestCase> WorkbookPlugin::collect(const fs::path& file, const std::string& shown_path) {
   const xlsx::Workbook book = xlsx::read_workbook(file);
+  // two tabs of one title (letter case aside, as spreadsheet programs count them) would be two
+  // cases of one name: which one ran would be anyone's guess
+  for (std::size_t i = 0; i < book.sheets.size(); ++i)
+    for (std::size_t j = i + 1; j < book.sheets.size(); ++j)
+      if (iequals(book.sheets[i].name, book.sheets[j].name))
+        throw ValueError("文件 " + shown_path + " 中有两个同名的工作表: 第 " + std::to_string(i + 1) + " 个 " +
+                         repr_text(book.sheets[i].name) + " 和第 " + std::to_string(j + 1) + " 个 " +
+                         repr_text(book.sheets[j].name));
   std::vector<TestCase> cases;
   for (const auto& sheet : book.sheets) {
     if (!sheet.name.empty() && sheet.name[0] == '_') continue;
@@ -88,6 +98,7 @@ std::vector<TestCase> WorkbookPlugin::collect(const fs::path& file, const std::s
 }
 
 void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
+  warn_unknown_kind(tc.marks);
   const KeywordClassRef& cls = get_class_by_type(Value(tc.marks.kw_type));
   std::unique_ptr<BaseKeyWord> kw = cls.create(ctx.exchanger, Value(ctx.usefixtures));
   const VariableLookup lookup = run_variables(*ctx.exchanger);
@@ -99,7 +110,7 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
     List args;
     args.reserve(step.args.size());
     for (const auto& a : step.args) args.push_back(resolve(a, lookup));
-    call_keyword(*kw, step.keyword, args, title);
+    call_keyword(*kw, step.keyword, args, title, step.where());
   }
   ctx.current_step = nullptr;
 }

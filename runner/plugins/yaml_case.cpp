@@ -322,7 +322,10 @@ std::vector<TestCase> read_case(const YamlNode& n, const Defaults& d, const std:
       const YamlNode* own = n.find(key);
       return own ? own : fallback;
     };
-    if (const YamlNode* t = pick("type", d.type); given(t)) tc.marks.kw_type = scalar_text(*t, "type", p);
+    if (const YamlNode* t = pick("type", d.type); given(t)) {
+      tc.marks.kw_type = scalar_text(*t, "type", p);
+      tc.marks.kw_type_at = p.at(*t);
+    }
     if (const YamlNode* t = pick("tags", d.tags); given(t)) tc.marks.tags = words(*t, "tags", p);
     if (const YamlNode* f = pick("fixtures", d.fixtures); given(f)) tc.marks.fixtures = words(*f, "fixtures", p);
     if (const YamlNode* s = n.find("skip"); given(s)) {

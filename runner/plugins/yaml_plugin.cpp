@@ -80,7 +80,7 @@ class CaseRun {
     List args;
     args.reserve(s.args.size());
     for (const auto& a : s.args) args.push_back(as_argument(resolve(expand(a, s), lookup_)));
-    call_keyword(kw_, s.keyword, args, title);
+    call_keyword(kw_, s.keyword, args, title, s.where());
   }
 
  private:
@@ -210,6 +210,7 @@ std::vector<TestCase> YamlPlugin::collect(const fs::path& file, const std::strin
 }
 
 void YamlPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
+  warn_unknown_kind(tc.marks);
   const KeywordClassRef& cls = get_class_by_type(Value(tc.marks.kw_type));
   std::unique_ptr<BaseKeyWord> kw = cls.create(ctx.exchanger, Value(ctx.usefixtures));
   CaseRun run(tc, ctx, *kw);

@@ -50,4 +50,17 @@ int replace_file(const fs::path& path, std::string_view bytes, bool durable) {
   return 0;
 }
 
+int probe_writable_dir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  const std::filesystem::path where = dir.empty() ? std::filesystem::path(".") : dir;
+  std::filesystem::create_directories(where, ec);
+  if (!std::filesystem::is_directory(where)) return ec ? ec.value() : ENOTDIR;
+  const std::filesystem::path probe = where / (".tovik-probe." + std::to_string(::getpid()));
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == EEXIST ? 0 : errno;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return 0;
+}
+
 }  // namespace tovik

@@ -15,4 +15,9 @@ namespace tovik {
 // the step that failed (EISDIR when path is a directory).
 int replace_file(const std::filesystem::path& path, std::string_view bytes, bool durable);
 
+// Whether files can be created in dir, creating it (and its parents) when missing: a probe file is
+// created and removed. Returns 0, or the errno that stands in the way (ENOTDIR when a parent is a
+// file, EACCES, EROFS, ...), so a report can be refused before a run rather than lost after it.
+int probe_writable_dir(const std::filesystem::path& dir);
+
 }  // namespace tovik

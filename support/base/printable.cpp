@@ -5,19 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/base/utf8.hpp"
+
 namespace tovik {
 
 namespace {
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not well formed.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
 
 void append_hex(std::string& out, unsigned value) {
   char buf[8];
@@ -80,7 +72,7 @@ std::string repr_text(std::string_view s) {
   out += quote;
   for (std::size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t n = utf8_length(s, i);
+    const std::size_t n = utf8_sequence_length(s, i);
     if (n == 0) {  // a stray byte: show it rather than pass broken UTF-8 on
       append_hex(out, c);
       ++i;

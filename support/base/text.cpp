@@ -1,5 +1,7 @@
 #include "support/base/text.hpp"
 
+#include "support/base/utf8.hpp"
+
 namespace tovik {
 
 namespace {
@@ -42,10 +44,19 @@ bool icontains(std::string_view haystack, std::string_view needle) {
   return false;
 }
 
-std::string markup_escape(std::string_view text) {
+std::string markup_escape(std::string_view raw) {
+  // bytes that are not UTF-8 would make the whole document unreadable to an XML parser
+  const std::string text = valid_utf8(raw);
   std::string out;
   out.reserve(text.size());
-  for (const char ch : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    // U+FFFE and U+FFFF are no XML characters either
+    if (text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+        (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+      i += 2;
+      continue;
+    }
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
       case '&': out += "&amp;"; break;

@@ -18,8 +18,9 @@ std::string ascii_upper(std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
 bool icontains(std::string_view haystack, std::string_view needle);
 
-// Text safe inside an XML or HTML element or quoted attribute: & < > " ' escaped, and the
-// control characters that XML 1.0 forbids (all below 0x20 but tab, LF and CR) left out.
+// Text safe inside an XML or HTML element or quoted attribute: & < > " ' escaped, bytes that are
+// not UTF-8 replaced by U+FFFD, and the characters that XML 1.0 forbids (controls below 0x20 but
+// tab, LF and CR; U+FFFE, U+FFFF) left out.
 std::string markup_escape(std::string_view text);
 
 }  // namespace tovik

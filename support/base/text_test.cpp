@@ -32,6 +32,10 @@ TEST(Text, MarkupEscapeKeepsTextAndDropsWhatXmlForbids) {
   EXPECT_EQ(markup_escape("a<b & \"c\" 'd'>"), "a&lt;b &amp; &quot;c&quot; &#39;d&#39;&gt;");
   EXPECT_EQ(markup_escape(std::string("x\x01\x08y\tz\n\r\0", 10)), "xy\tz\n\r");
   EXPECT_EQ(markup_escape("中文 ✓"), "中文 ✓");
+  // whatever the bytes, the result is a well-formed XML character sequence
+  EXPECT_EQ(markup_escape("a\xff\xc3(b\xed\xa0\x80" "c"), "a\uFFFD\uFFFD(b\uFFFD\uFFFD\uFFFD" "c");
+  EXPECT_EQ(markup_escape("x\xef\xbf\xbey\xef\xbf\xbfz\xef\xbf\xbd"), "xyz\uFFFD");
+  EXPECT_EQ(markup_escape("\xc0\xaf"), "\uFFFD\uFFFD");  // an overlong '/'
 }
 
 }  // namespace

@@ -36,12 +36,13 @@ class Dict {
   Dict() = default;
   Dict(std::initializer_list<Entry> entries);
 
-  bool empty() const { return entries_.empty(); }
-  std::size_t size() const { return entries_.size(); }
-  iterator begin() { return entries_.begin(); }
-  iterator end() { return entries_.end(); }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
+  // Defined below Value: they need Entry complete (clang instantiates it here, GCC later).
+  bool empty() const;
+  std::size_t size() const;
+  iterator begin();
+  iterator end();
+  const_iterator begin() const;
+  const_iterator end() const;
 
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   const Value* find(std::string_view key) const;
@@ -131,5 +132,12 @@ class Value {
                std::shared_ptr<Object>>
       data_;
 };
+
+inline bool Dict::empty() const { return entries_.empty(); }
+inline std::size_t Dict::size() const { return entries_.size(); }
+inline Dict::iterator Dict::begin() { return entries_.begin(); }
+inline Dict::iterator Dict::end() { return entries_.end(); }
+inline Dict::const_iterator Dict::begin() const { return entries_.begin(); }
+inline Dict::const_iterator Dict::end() const { return entries_.end(); }
 
 }  // namespace tovik

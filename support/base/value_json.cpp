@@ -56,12 +56,45 @@ Json to_json(const Value& v) {
   throw TypeError("Object of type " + v.type_name() + " is not JSON serializable");
 }
 
+namespace {
+
+// from_json and Value's destructor recurse once per level, so a deeper document (a hostile or
+// broken response body) would exhaust the stack; Python's json gives up near the same depth.
+constexpr std::size_t kMaxDepth = 1000;
+
+void check_depth(std::string_view text) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxDepth)
+        throw JsonDecodeError("invalid JSON at byte " + std::to_string(i) + ": nested deeper than " +
+                              std::to_string(kMaxDepth) + " levels");
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+}
+
+}  // namespace
+
 Value parse_json(std::string_view text) {
+  check_depth(text);
   try {
     return from_json(Json::parse(text.begin(), text.end()));
   } catch (const Json::parse_error& e) {
     throw JsonDecodeError(std::string("invalid JSON at byte ") + std::to_string(e.byte) + ": " +
                           e.what());
+  } catch (const Json::exception& e) {  // a number beyond double's range, e.g. 1e400
+    throw JsonDecodeError(std::string("invalid JSON: ") + e.what());
   }
 }
 

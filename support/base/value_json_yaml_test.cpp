@@ -30,6 +30,24 @@ TEST(ValueJson, MalformedTextIsAJsonDecodeError) {
   EXPECT_THROW(to_json(Value(std::make_shared<Opaque>())), TypeError);
 }
 
+// Response bodies are not ours: whatever they hold ends as a JsonDecodeError, never as another
+// exception or a stack overflow.
+TEST(ValueJson, HostileDocumentsAreJsonDecodeErrors) {
+  EXPECT_THROW(parse_json("1e400"), JsonDecodeError);
+  EXPECT_THROW(parse_json(R"({"boo]k":1e308233720368547.57@b@b547.57@b ]}')"), JsonDecodeError);
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  try {
+    parse_json(deep);
+    ADD_FAILURE() << "200000 levels accepted";
+  } catch (const JsonDecodeError& e) {
+    EXPECT_NE(std::string(e.what()).find("nested deeper than 1000 levels"), std::string::npos) << e.what();
+  }
+  // The limit counts structure only: brackets inside texts and closed ones do not add up.
+  EXPECT_NO_THROW(parse_json(std::string(1000, '[') + std::string(1000, ']')));
+  const std::string brackets(2000, '[');
+  EXPECT_EQ(parse_json("[\"\\\"" + brackets + "\", [[]], [[]]]").as_list()[0].as_str(), "\"" + brackets);
+}
+
 TEST(ValueYaml, PlainScalarsAreTypedQuotedOnesStayTexts) {
   const Value v = parse_yaml(
       "a: 1\nb: 1.5\nc: true\nd: ~\ne: '1'\nf: \"true\"\ng: hello\nh: 0x1f\ni: .inf\nj: -2e3\nk:\nl: [1, two]\n");

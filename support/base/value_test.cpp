@@ -57,7 +57,8 @@ TEST(Errors, KindsAndDescriptions) {
   EXPECT_EQ(describe_error(std::runtime_error("boom")), "Error: boom");
   const WebDriverException& base = NoSuchElementException("gone");
   EXPECT_STREQ(error_kind(base), "NoSuchElementException");
-  EXPECT_TRUE(dynamic_cast<const ValueError*>(static_cast<const Error*>(new JsonDecodeError("j"))) != nullptr);
+  const JsonDecodeError decode("j");
+  EXPECT_TRUE(dynamic_cast<const ValueError*>(static_cast<const Error*>(&decode)) != nullptr);
 }
 
 }  // namespace tovik

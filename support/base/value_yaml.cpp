@@ -99,6 +99,28 @@ Value resolve_plain_scalar(const std::string& s) {
 
 namespace {
 
+// yaml-cpp writes these as they are, even unquoted, but a YAML reader takes each for a line
+// break and folds it away: carriage return, NEL, line and paragraph separator.
+bool has_foreign_breaks(std::string_view s) {
+  for (const std::string_view b : {"\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"})
+    if (s.find(b) != std::string_view::npos) return true;
+  return false;
+}
+
+// "--- x" or "... x" at the start of a line is a document marker, not a text.
+bool starts_with_marker(std::string_view s) {
+  return s.substr(0, 3) == "---" || s.substr(0, 3) == "...";
+}
+
+// A text (value or key) that reads back as the same text.
+void emit_text(YAML::Emitter& out, const std::string& s) {
+  if (has_foreign_breaks(s))
+    out << YAML::DoubleQuoted << YAML::EscapeNonAscii;  // escaped, so nothing is folded
+  else if (!resolve_plain_scalar(s).is_str() || starts_with_marker(s))  // would read back as something else
+    out << YAML::DoubleQuoted;
+  out << s;
+}
+
 void emit(YAML::Emitter& out, const Value& v) {
   switch (v.kind()) {
     case Value::Kind::None: out << YAML::Null; break;
@@ -111,13 +133,7 @@ void emit(YAML::Emitter& out, const Value& v) {
       else out << format_float(d);
       break;
     }
-    case Value::Kind::Str: {
-      const std::string& s = v.as_str();
-      // A text that a reader would take for another kind must stay a text.
-      if (!resolve_plain_scalar(s).is_str()) out << YAML::DoubleQuoted << s;
-      else out << s;
-      break;
-    }
+    case Value::Kind::Str: emit_text(out, v.as_str()); break;
     case Value::Kind::List:
     case Value::Kind::Tuple:
       out << YAML::BeginSeq;
@@ -128,8 +144,8 @@ void emit(YAML::Emitter& out, const Value& v) {
       out << YAML::BeginMap;
       for (const auto& [k, e] : v.as_dict()) {
         out << YAML::Key;
-        if (!resolve_plain_scalar(k).is_str()) out << YAML::DoubleQuoted;
-        out << k << YAML::Value;
+        emit_text(out, k);
+        out << YAML::Value;
         emit(out, e);
       }
       out << YAML::EndMap;

@@ -82,6 +82,13 @@ struct Builder {
 
 }  // namespace
 
+YamlNode::YamlNode() = default;
+YamlNode::YamlNode(const YamlNode&) = default;
+YamlNode::YamlNode(YamlNode&&) noexcept = default;
+YamlNode& YamlNode::operator=(const YamlNode&) = default;
+YamlNode& YamlNode::operator=(YamlNode&&) noexcept = default;
+YamlNode::~YamlNode() = default;
+
 const YamlNode* YamlNode::find(std::string_view key) const {
   for (const auto& [k, v] : entries)
     if (k.is_scalar() || k.is_null())

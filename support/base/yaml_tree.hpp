@@ -26,6 +26,15 @@ class YamlNode {
   std::vector<YamlNode> items;                          // a sequence's items
   std::vector<std::pair<YamlNode, YamlNode>> entries;   // a mapping's keys and values, in order
 
+  // Defined in the .cpp: clang cannot instantiate std::pair<YamlNode, YamlNode> for implicit
+  // ones while YamlNode is still incomplete.
+  YamlNode();
+  YamlNode(const YamlNode&);
+  YamlNode(YamlNode&&) noexcept;
+  YamlNode& operator=(const YamlNode&);
+  YamlNode& operator=(YamlNode&&) noexcept;
+  ~YamlNode();
+
   bool is_null() const { return kind == Kind::Null; }
   bool is_scalar() const { return kind == Kind::Scalar; }
   bool is_sequence() const { return kind == Kind::Sequence; }

@@ -7,46 +7,11 @@
 
 #include "support/base/printable.hpp"
 #include "support/base/text.hpp"
+#include "support/base/utf8.hpp"
 
 namespace tovik::http {
 
 namespace {
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) return 1;
-  std::size_t n;
-  std::uint32_t cp;
-  if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i + k) & 0x3F);
-  }
-  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
-std::string utf8_replacing(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    const std::size_t n = utf8_length(s, i);
-    if (n == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(s.substr(i, n));
-      i += n;
-    }
-  }
-  return out;
-}
 
 std::string bytes_literal(std::string_view s) {
   static const char kHex[] = "0123456789abcdef";
@@ -82,15 +47,6 @@ std::string charset_of(std::string_view content_type) {
 }
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const std::size_t n = utf8_length(s, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
 
 bool is_sensitive_header(std::string_view name) {
   return iequals(name, "authorization") || iequals(name, "proxy-authorization") || iequals(name, "cookie") ||
@@ -153,9 +109,9 @@ std::string response_text(const Response& response) {
 
 std::string decode_text(std::string_view content, std::string_view content_type) {
   const std::string cs = charset_of(content_type);
-  if (cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") return utf8_replacing(content);
+  if (cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") return valid_utf8(content);
   iconv_t cd = ::iconv_open("UTF-8", cs.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8_replacing(content);  // a charset iconv does not know
+  if (cd == reinterpret_cast<iconv_t>(-1)) return valid_utf8(content);  // a charset iconv does not know
   std::string out;
   out.reserve(content.size() * 2);
   char* in = const_cast<char*>(content.data());

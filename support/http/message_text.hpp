@@ -38,6 +38,5 @@ std::string response_text(const Response& response);
 // Body bytes as UTF-8 text, by the charset of the Content-Type (UTF-8 when none is named);
 // bytes that do not decode become U+FFFD.
 std::string decode_text(std::string_view content, std::string_view content_type);
-bool is_valid_utf8(std::string_view s);
 
 }  // namespace tovik::http

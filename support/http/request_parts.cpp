@@ -92,7 +92,8 @@ Pairs pairs_of(const Dict& d, std::string_view what, bool lists) {
 
 Pairs overlay(Pairs base, const Pairs& top) {
   std::vector<std::string> seen;
-  for (const auto& [k, v] : top) {
+  for (const auto& entry : top) {
+    const std::string& k = entry.first;  // a plain reference: clang 14 lambdas cannot capture bindings
     if (std::find(seen.begin(), seen.end(), k) != seen.end()) continue;
     seen.push_back(k);
     auto first = std::find_if(base.begin(), base.end(), [&](const auto& p) { return p.first == k; });

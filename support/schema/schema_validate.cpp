@@ -12,7 +12,9 @@
 // GCC 12 at -O3 sees overlapping copies in std::string operations inside valijson's own code
 // (a false -Wrestrict, GCC bug 105329); the code is not ours to rewrite.
 #pragma GCC diagnostic push
+#if !defined(__clang__)  // clang has no such warning
 #pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 #include <valijson/adapters/nlohmann_json_adapter.hpp>
 #include <valijson/schema.hpp>
 #include <valijson/schema_parser.hpp>

@@ -1,5 +1,5 @@
-// The failure raised inside the reader. It carries only the reason; read_workbook and sheet_names
-// turn it into a ValueError that names the file.
+// The failures raised inside the reader. They carry only what they know; read_workbook and
+// sheet_names turn them into ValueErrors that name the file.
 #pragma once
 
 #include <stdexcept>
@@ -10,6 +10,17 @@ namespace tovik::xlsx {
 class BadWorkbook : public std::runtime_error {
  public:
   explicit BadWorkbook(const std::string& reason) : std::runtime_error(reason) {}
+};
+
+// A formula cell whose result was never stored: the file is sound, but the value a case needs is
+// not in it. Writers that do not calculate (scripts, libraries) leave such cells.
+class FormulaWithoutValue : public std::runtime_error {
+ public:
+  explicit FormulaWithoutValue(const std::string& cell) : std::runtime_error(cell), cell_(cell) {}
+  const std::string& cell() const { return cell_; }  // "C5"
+
+ private:
+  std::string cell_;
 };
 
 }  // namespace tovik::xlsx

@@ -42,6 +42,18 @@ bool all_digits(std::string_view s) {
 
 }  // namespace
 
+std::size_t utf16_length(std::string_view text) {
+  std::size_t units = 0;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) ++units;  // a lead byte starts a character
+    if (b >= 0xF0) ++units;           // beyond U+FFFF: a surrogate pair
+  }
+  return units;
+}
+
+std::string too_long_for_a_cell() { return "内容超过 " + std::to_string(kMaxCellChars) + " 个字符的上限"; }
+
 std::string_view trim_space(std::string_view s) {
   const char* ws = " \t\r\n";
   std::size_t first = s.find_first_not_of(ws);

@@ -2,6 +2,7 @@
 // numbers as int or float.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,18 @@
 #include "support/base/value.hpp"
 
 namespace tovik::xlsx {
+
+// A cell holds at most this many characters, counted as the spreadsheet counts them (UTF-16
+// units). Stored with _xHHHH_ escapes, one character takes up to seven bytes, so stored text
+// longer than kMaxStoredCellBytes cannot fit a cell whatever it holds.
+inline constexpr std::size_t kMaxCellChars = 32767;
+inline constexpr std::size_t kMaxStoredCellBytes = 7 * kMaxCellChars;
+
+// The length of UTF-8 text in UTF-16 units.
+std::size_t utf16_length(std::string_view text);
+
+// "内容超过 32767 个字符的上限", for the messages about a cell or string that holds more.
+std::string too_long_for_a_cell();
 
 // Excel writes characters XML cannot carry (control characters such as CR) as _xHHHH_, a UTF-16
 // unit in hex, and a literal "_x" sequence as _x005F_x. Decodes those to UTF-8; a lone surrogate

@@ -4,9 +4,13 @@
 
 #include "support/base/errors.hpp"
 #include "support/xlsx/bad_workbook.hpp"
+#include "support/xlsx/cell_ref.hpp"
+#include "support/xlsx/cell_text.hpp"
+#include "support/xlsx/package.hpp"
 #include "support/xlsx/sheet_reader.hpp"
 #include "support/xlsx/test_files.hpp"
 #include "support/xlsx/workbook.hpp"
+#include "support/xlsx/xml_scanner.hpp"
 
 namespace tovik::xlsx {
 namespace {
@@ -96,7 +100,7 @@ TEST(CraftedWorkbook, CellsAndRowsWithoutReferencesFollowThePreviousOne) {
       "<row r=\"4\"><c r=\"C4\"><v>3</v></c><c><v>1E3</v></c></row>"  // D4 follows C4
       "<row><c/><c r=\"b5\" t=\"b\"><v>1</v></c></row>"              // row 5, lower-case ref
       "<row r=\"7\"></row>"                                            // empty, left out
-      "<row><c><f>A1+1</f></c><c><v>45292.5</v></c></row>"));         // row 8, never calculated
+      "<row><c><f>A1+1</f><v>2</v></c><c><v>45292.5</v></c></row>"));  // row 8
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0].number, 1u);
   EXPECT_EQ(rows[0].cells, (List{1, 2}));
@@ -106,7 +110,7 @@ TEST(CraftedWorkbook, CellsAndRowsWithoutReferencesFollowThePreviousOne) {
   EXPECT_EQ(rows[2].number, 5u);
   EXPECT_EQ(rows[2].cells, (List{nullptr, true}));
   EXPECT_EQ(rows[3].number, 8u);
-  EXPECT_EQ(rows[3].cells, (List{nullptr, 45292.5}));  // a date stays its serial number
+  EXPECT_EQ(rows[3].cells, (List{2, 45292.5}));  // without a date format, a serial stays a number
 }
 
 TEST(CraftedWorkbook, PartLocationsAsOtherWritersGiveThem) {
@@ -133,7 +137,7 @@ TEST(CraftedWorkbook, PartLocationsAsOtherWritersGiveThem) {
 
 TEST(CraftedWorkbook, HugeCellsFarRowsAndTheCellLimit) {
   ScratchDir dir;
-  const std::string big(1 << 20, 'x');
+  const std::string big(kMaxCellChars, 'x');
   auto rows = rows_of(dir, one_sheet("<row r=\"1\"><c t=\"inlineStr\"><is><t>" + big +
                                      "</t></is></c></row><row r=\"1048576\"><c r=\"XFD1048576\">"
                                      "<v>5</v></c></row>"));
@@ -144,15 +148,19 @@ TEST(CraftedWorkbook, HugeCellsFarRowsAndTheCellLimit) {
   EXPECT_EQ(rows[1].at(16383), Value(5));
 
   // Far-right cells on many rows would add up; the budget counts every padded slot.
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_string(sheet_xml("<row><c r=\"J1\"><v>1</v></c></row>"
-                                        "<row><c r=\"J2\"><v>1</v></c></row>").c_str()));
-  std::size_t budget = 20;
-  EXPECT_EQ(read_rows(doc.document_element(), {}, budget).size(), 2u);
-  EXPECT_EQ(budget, 0u);
-  budget = 19;
-  EXPECT_THAT(error_of<BadWorkbook>([&] { read_rows(doc.document_element(), {}, budget); }),
-              EndsWith("太大，无法读取（读到单元格 J2 时）"));
+  const std::string far = sheet_xml("<row><c r=\"J1\"><v>1</v></c></row><row><c r=\"J2\"><v>1</v></c></row>");
+  const SharedStrings no_strings;
+  const std::vector<NumberKind> no_styles;
+  auto read = [&](ReadBudget& budget) {
+    TextSource source(far);
+    XmlScanner xml("sheet.xml", source);
+    return read_rows(xml, {no_strings, no_styles}, budget);
+  };
+  ReadBudget budget{20, kMaxCellTextBytes};
+  EXPECT_EQ(read(budget).size(), 2u);
+  EXPECT_EQ(budget.cells, 0u);
+  budget.cells = 19;
+  EXPECT_THAT(error_of<BadWorkbook>([&] { read(budget); }), EndsWith("太大，无法读取（读到单元格 J2 时）"));
 }
 
 TEST(CraftedWorkbook, BadCellDataNamesTheCell) {
@@ -221,6 +229,169 @@ TEST(CraftedWorkbook, BrokenFilesNameTheFileAndWhatIsWrong) {
             "xlsx 工作簿 " + (dir / "no such.xlsx").string() + " 无法读取: No such file or directory");
   EXPECT_EQ(error_of<OSError>([&] { sheet_names(dir / ""); }),
             "xlsx 工作簿 " + (dir / "").string() + " 无法读取: Is a directory");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dates and formulas
+
+// A sheet whose cells use these styles: 0 none, 1 built-in date (14), 2 built-in time (21),
+// 3 "yyyy/m/d h:mm", 4 "0.00 "d"" and 5 "[Red]#,##0" (numbers whatever their letters), 6 [h]:mm.
+Entries styled_sheet(const std::string& rows) {
+  Entries entries = one_sheet(rows);
+  entries.push_back({"xl/styles.xml",
+                     "<styleSheet><numFmts count=\"3\"><numFmt numFmtId=\"164\" formatCode=\"yyyy/m/d h:mm\"/>"
+                     "<numFmt numFmtId=\"165\" formatCode=\"0.00 &quot;d&quot;\"/>"
+                     "<numFmt numFmtId=\"166\" formatCode=\"[Red]#,##0\"/></numFmts>"
+                     "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"21\"/>"
+                     "<xf numFmtId=\"164\"/><xf numFmtId=\"165\"/><xf numFmtId=\"166\"/><xf numFmtId=\"46\"/>"
+                     "</cellXfs></styleSheet>"});
+  return entries;
+}
+
+const char* kDateRow =
+    "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>45413</v></c><c r=\"B2\" s=\"3\"><v>45413.3541666667</v></c>"
+    "<c r=\"C2\" s=\"2\"><v>0.75</v></c><c r=\"D2\" s=\"3\"><v>45413</v></c>"
+    "<c r=\"E2\" s=\"4\"><v>45413</v></c><c r=\"F2\" s=\"5\"><v>45413</v></c><c r=\"G2\" s=\"6\"><v>1.5</v></c>"
+    "<c r=\"H2\" s=\"1\"><v>-3</v></c><c r=\"I2\" s=\"1\"><v>9999999</v></c><c r=\"J2\" s=\"99\"><v>45413</v></c>"
+    "<c r=\"K2\" s=\"3\"><f>NOW()</f><v>45413.5</v></c><c r=\"L2\" s=\"1\" t=\"str\"><f>\"x\"</f><v>45413</v></c></row>";
+
+TEST(CraftedWorkbook, NumbersInDateAndTimeFormatsBecomeTheirText) {
+  ScratchDir dir;
+  auto rows = rows_of(dir, styled_sheet(kDateRow));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].cells, (List{"2024-05-01", "2024-05-01 08:30:00", "18:00:00", "2024-05-01", 45413, 45413,
+                                 "36:00:00", -3, 9999999, 45413, "2024-05-01 12:00:00", "45413"}));
+  EXPECT_EQ(kinds(rows[0].cells), "str str str str int int str int int int str str");
+}
+
+TEST(CraftedWorkbook, The1904DateSystemAndStylesNamedByRelationship) {
+  ScratchDir dir;
+  Entries entries = styled_sheet(kDateRow);
+  for (const char* flag : {"1", "true", "0"}) {
+    entries[0].second = workbook_xml({{"Cases", "rId1"}});
+    entries[0].second.replace(entries[0].second.find("<sheets>"), 0,
+                              "<workbookPr date1904=\"" + std::string(flag) + "\"/>");
+    auto rows = rows_of(dir, entries);
+    EXPECT_EQ(rows.at(0).at(0), Value(flag[0] == '0' ? "2024-05-01" : "2028-05-02")) << flag;
+    EXPECT_EQ(rows.at(0).at(2), Value("18:00:00")) << flag;
+  }
+  // The styles part found where the workbook's relationship says, not at its usual place.
+  entries = one_sheet("<row><c s=\"1\"><v>45413</v></c></row>");
+  entries[1].second = "<Relationships><Relationship Id=\"rId1\" Type=\"" + kRel +
+                      "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" + kRel +
+                      "/styles\" Target=\"/look/s.xml\"/></Relationships>";
+  entries.push_back({"look/s.xml", "<styleSheet><cellXfs><xf/><xf numFmtId=\"22\"/></cellXfs></styleSheet>"});
+  EXPECT_EQ(rows_of(dir, entries).at(0).cells, List{"2024-05-01"});
+}
+
+TEST(CraftedWorkbook, AFormulaWithoutItsResultNamesTheCell) {
+  ScratchDir dir;
+  const auto path = dir / "formula.xlsx";
+  // Uncalculated as scripts and libraries write them: no <v>, an empty one (openpyxl), a shared
+  // formula's follower, a boolean or error result left empty.
+  for (const char* cell : {"<c r=\"C5\"><f>A1*2</f></c>", "<c r=\"C5\"><f>A1*2</f><v/></c>",
+                           "<c r=\"C5\"><f t=\"shared\" si=\"0\"/><v> </v></c>",
+                           "<c r=\"C5\" t=\"b\"><f>A1=1</f><v></v></c>", "<c r=\"C5\" t=\"e\"><f>1/0</f></c>",
+                           "<c r=\"C5\" t=\"str\"><f>A1</f></c>"}) {
+    test_files::write_zip(path, one_sheet("<row r=\"1\"><c><v>1</v></c></row><row r=\"5\">" + std::string(cell) +
+                                          "</row>"));
+    EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }),
+              "文件 " + path.string() +
+                  ", 工作表 Cases, 单元格 C5: 公式没有保存计算结果，请在电子表格程序中打开并保存该工作簿，以存下公式的值")
+        << cell;
+  }
+  // With a result they read as any cell; ="" stores its empty text as an empty <v>.
+  test_files::write_zip(path, one_sheet("<row><c t=\"str\"><f>\"\"</f><v></v></c><c><f>1+1</f><v>2</v></c>"
+                                        "<c t=\"inlineStr\"><f>A1</f><is><t>x</t></is></c></row>"));
+  EXPECT_EQ(read_workbook(path).sheets.at(0).rows.at(0).cells, (List{"", 2, "x"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The format's limits, met while decompressing
+
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+TEST(CraftedWorkbook, RowsPastTheLastOneStopTheRead) {
+  ScratchDir dir;
+  const auto path = dir / "rows.xlsx";
+  const std::string prefix = "文件 " + path.string() + " 不是有效的 xlsx 工作簿: 工作表 'Cases': ";
+  // Some 6 MB of rows that pack into a few kilobytes.
+  test_files::write_zip(path, one_sheet(repeated("<row/>", kMaxRows) + "<row><c><v>1</v></c></row>"));
+  EXPECT_LT(std::filesystem::file_size(path), 64u << 10);
+  EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }), prefix + "超过 1048576 行");
+  test_files::write_zip(path, one_sheet("<row r=\"1048576\"/><row r=\"1048577\"/>"));
+  EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }), prefix + "行号 '1048577' 不在 1..1048576 之内");
+  test_files::write_zip(path, one_sheet("<row>" + repeated("<c><v>1</v></c>", kMaxColumns + 1) + "</row>"));
+  EXPECT_EQ(error_of<ValueError>([&] { read_workbook(path); }), prefix + "第 1 行有超出 XFD 列的单元格");
+}
+
+TEST(CraftedWorkbook, CellTextBeyondWhatACellHolds) {
+  ScratchDir dir;
+  const auto path = dir / "long.xlsx";
+  const std::string prefix = "文件 " + path.string() + " 不是有效的 xlsx 工作簿: ";
+  auto problem = [&](const Entries& entries) {
+    test_files::write_zip(path, entries);
+    return error_of<ValueError>([&] { read_workbook(path); });
+  };
+  const std::string too_long = "内容超过 32767 个字符的上限";
+  const std::string text(40000, 'x');
+  EXPECT_EQ(problem(one_sheet("<row><c r=\"B1\" t=\"inlineStr\"><is><r><t>" + text + "</t></r></is></c></row>")),
+            prefix + "工作表 'Cases': 单元格 B1: " + too_long);
+  EXPECT_EQ(problem(one_sheet("<row><c t=\"str\"><f>A2</f><v>" + text + "</v></c></row>")),
+            prefix + "工作表 'Cases': 单元格 A1: " + too_long);
+  // Far beyond: refused once the limit is passed, long before the cell ends.
+  EXPECT_EQ(problem(one_sheet("<row><c><v>" + std::string(20 << 20, '1') + "</v></c></row>")),
+            prefix + "工作表 'Cases': 单元格 A1: " + too_long);
+  Entries with_strings = one_sheet("<row><c t=\"s\"><v>1</v></c></row>");
+  with_strings[1].second = rels_xml({{"rId1", "worksheets/sheet1.xml"}, {"rId2", "sharedStrings.xml"}});
+  with_strings.push_back({"xl/sharedStrings.xml", "<sst><si><t>ok</t></si><si><t>" + text + "</t></si></sst>"});
+  EXPECT_EQ(problem(with_strings), prefix + "xl/sharedStrings.xml: 索引为 1 的共享字符串" + too_long);
+
+  // Characters are counted as the spreadsheet counts them: an escape is one, a character beyond
+  // U+FFFF two.
+  auto read_cell = [&](const std::string& stored) {
+    test_files::write_zip(path, one_sheet("<row><c t=\"inlineStr\"><is><t>" + stored + "</t></is></c></row>"));
+    return read_workbook(path).sheets.at(0).rows.at(0).at(0);
+  };
+  EXPECT_EQ(read_cell(repeated("_x0041_", kMaxCellChars)).as_str(), std::string(kMaxCellChars, 'A'));
+  EXPECT_EQ(read_cell(repeated("中", kMaxCellChars)).as_str().size(), 3 * kMaxCellChars);
+  EXPECT_EQ(read_cell(repeated("\xF0\x9F\x98\x80", kMaxCellChars / 2)).as_str().size(), 4 * (kMaxCellChars / 2));
+  EXPECT_THAT(error_of<ValueError>([&] { read_cell(repeated("\xF0\x9F\x98\x80", kMaxCellChars / 2 + 1)); }),
+              EndsWith(too_long));
+}
+
+TEST(CraftedWorkbook, PartsThatInflatePastTheirLimit) {
+  ScratchDir dir;
+  const auto path = dir / "bomb.xlsx";
+  test_files::write_zip(path, {{"big.xml", "<a>" + std::string(100000, ' ') + "</a>"}});
+  Package package(path);
+  // The announced size is over the limit: refused before anything is inflated.
+  EXPECT_EQ(error_of<BadWorkbook>([&] { package.open_if_present("big.xml", 4096); }),
+            "big.xml: 解压后超过 4096 字节的上限，无法读取");
+  EXPECT_EQ(package.open_if_present("missing.xml", 4096), nullptr);
+
+  // An archive that understates the size does not get past the count of what comes out.
+  std::string bytes = test_files::read_bytes(path);
+  for (std::size_t at = bytes.find("PK"); at != std::string::npos; at = bytes.find("PK", at + 1)) {
+    const std::string_view signature = std::string_view(bytes).substr(at, 4);
+    const std::size_t size_field = signature == "PK\x03\x04" ? 22 : signature == "PK\x01\x02" ? 24 : 0;
+    if (size_field) bytes.replace(at + size_field, 4, std::string("\x10\x00\x00\x00", 4));  // 16 bytes
+  }
+  test_files::write_bytes(path, bytes);
+  Package lying(path);
+  auto stream = lying.open_if_present("big.xml", 4096);
+  ASSERT_NE(stream, nullptr);
+  char buffer[1 << 16];
+  EXPECT_EQ(error_of<BadWorkbook>([&] {
+              while (stream->read(buffer, sizeof buffer) > 0) {
+              }
+            }),
+            "big.xml: 解压后超过 4096 字节的上限，无法读取");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "support/base/errors.hpp"
 #include "support/xlsx/bad_workbook.hpp"
-#include "support/xlsx/xml_nodes.hpp"
+#include "support/xlsx/xml_scanner.hpp"
 
 namespace tovik::xlsx {
 namespace {
@@ -38,6 +38,43 @@ std::string read_file(const std::filesystem::path& path) {
   if (std::ferror(file.get())) throw fail(errno);
   return bytes;
 }
+
+// "512 MiB " or "4096 字节", ready to run into the next Chinese word.
+std::string size_text(std::uint64_t bytes) {
+  const std::uint64_t mib = std::uint64_t{1} << 20;
+  return bytes % mib == 0 ? std::to_string(bytes / mib) + " MiB " : std::to_string(bytes) + " 字节";
+}
+
+// A zip entry decompressed as it is read. It counts what comes out itself rather than trust the
+// size the archive announces, which a hostile file can set to anything.
+class PartStream : public ByteSource {
+ public:
+  PartStream(ZipFile file, std::string part, std::uint64_t announced, std::uint64_t limit)
+      : file_(std::move(file)), part_(std::move(part)), announced_(announced), limit_(limit) {}
+
+  std::size_t read(char* buffer, std::size_t size) override {
+    if (done_) return 0;
+    const zip_int64_t n = zip_fread(file_.get(), buffer, size);
+    if (n < 0) throw BadWorkbook(part_ + ": 无法读取: " + zip_file_strerror(file_.get()));
+    got_ += static_cast<std::uint64_t>(n);
+    if (got_ > limit_) throw too_big(part_, limit_);
+    if (got_ > announced_ || (n == 0 && got_ < announced_))
+      throw BadWorkbook(part_ + ": 无法读取: 实际数据比压缩包中记录的大小" + (got_ > announced_ ? "多" : "少"));
+    done_ = n == 0;
+    return static_cast<std::size_t>(n);
+  }
+
+  static BadWorkbook too_big(const std::string& part, std::uint64_t limit) {
+    return BadWorkbook(part + ": 解压后超过 " + size_text(limit) + "的上限，无法读取");
+  }
+
+ private:
+  ZipFile file_;
+  std::string part_;
+  std::uint64_t announced_, limit_;
+  std::uint64_t got_ = 0;
+  bool done_ = false;
+};
 
 }  // namespace
 
@@ -131,6 +168,21 @@ std::string Package::read(std::string_view part) const {
   return std::string(text.get(), size);
 }
 
+std::unique_ptr<ByteSource> Package::open_if_present(std::string_view part, std::uint64_t limit) const {
+  auto index = locate(part);
+  if (!index) return nullptr;
+  const std::string name(part);
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(zip_, *index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+    throw BadWorkbook(name + ": 无法读取: " + zip_strerror(zip_));
+  // Refused before any byte is inflated when the archive says so already.
+  if (st.size > limit) throw PartStream::too_big(name, limit);
+  ZipFile file(zip_fopen_index(zip_, *index, 0));
+  if (!file) throw BadWorkbook(name + ": 无法读取: " + zip_strerror(zip_));
+  return std::make_unique<PartStream>(std::move(file), name, st.size, limit);
+}
+
 std::unique_ptr<XmlPart> Package::parse(std::string_view part) const {
   auto result = parse_if_present(part);
   if (!result) throw BadWorkbook("缺少 " + std::string(part));
@@ -141,16 +193,17 @@ std::vector<Relationship> Package::relationships(std::string_view part) const {
   std::string rels_part = std::string(folder_of(part)) + "_rels/" +
                           std::string(part.substr(folder_of(part).size())) + ".rels";
   std::vector<Relationship> out;
-  auto rels = parse_if_present(rels_part);
-  if (!rels) return out;
-  for (pugi::xml_node node = rels->root().first_child(); node; node = node.next_sibling()) {
-    if (!is(node, "Relationship")) continue;
+  auto stream = open_if_present(rels_part, kMaxSmallPart);
+  if (!stream) return out;
+  XmlScanner xml(rels_part, *stream);
+  for (auto token = xml.next(); token != XmlScanner::Token::Done; token = xml.next()) {
+    if (token != XmlScanner::Token::Start || xml.depth() != 2 || xml.name() != "Relationship") continue;
     Relationship rel;
-    rel.id = attribute(node, "Id").value();
-    rel.type = attribute(node, "Type").value();
-    rel.external = std::string_view(attribute(node, "TargetMode").value()) == "External";
-    rel.target = rel.external ? std::string(attribute(node, "Target").value())
-                              : resolve_target(part, attribute(node, "Target").value());
+    rel.id = xml.attribute("Id").value_or("");
+    rel.type = xml.attribute("Type").value_or("");
+    rel.external = xml.attribute("TargetMode") == "External";
+    const std::string_view target = xml.attribute("Target").value_or("");
+    rel.target = rel.external ? std::string(target) : resolve_target(part, target);
     out.push_back(std::move(rel));
   }
   return out;

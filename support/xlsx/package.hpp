@@ -36,6 +36,16 @@ struct Relationship {
 // Parts larger than this, uncompressed, are refused rather than read into memory.
 inline constexpr std::size_t kMaxPartSize = std::size_t{256} << 20;
 
+// What a part read as a stream may hold uncompressed. A zip bomb is refused as soon as this much
+// has come out (or the archive announces more), long before memory runs short. Real sheets of a
+// million rows stay well below the sheet limit; the other parts (workbook, relationships, styles)
+// are small in any real file.
+inline constexpr std::uint64_t kMaxSheetPart = std::uint64_t{512} << 20;
+inline constexpr std::uint64_t kMaxSharedStringsPart = std::uint64_t{256} << 20;
+inline constexpr std::uint64_t kMaxSmallPart = std::uint64_t{16} << 20;
+
+class ByteSource;
+
 class Package {
  public:
   // Reads the whole file. OSError when it cannot be opened or read; BadWorkbook when it is no zip
@@ -56,8 +66,14 @@ class Package {
   // An entry's uncompressed bytes. BadWorkbook as for parse.
   std::string read(std::string_view part) const;
 
+  // A part's uncompressed bytes, decompressed chunk by chunk as they are read; null when the part
+  // is absent. Reading fails with BadWorkbook "<part>: 解压后超过 N MiB 的上限，无法读取" once more
+  // than limit bytes come out, or naming the part when the data is damaged. The stream reads from
+  // this package, so it must not outlive it.
+  std::unique_ptr<ByteSource> open_if_present(std::string_view part, std::uint64_t limit) const;
+
   // The relationships going out of a part ("" for the package itself); none when it has no
-  // relationship part.
+  // relationship part. The relationship part is read as a stream of at most kMaxSmallPart bytes.
   std::vector<Relationship> relationships(std::string_view part) const;
 
   // The main workbook part, as the package relationships name it, else xl/workbook.xml.

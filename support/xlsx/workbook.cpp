@@ -5,10 +5,12 @@
 
 #include "support/base/errors.hpp"
 #include "support/xlsx/bad_workbook.hpp"
+#include "support/xlsx/cell_text.hpp"
 #include "support/xlsx/package.hpp"
 #include "support/xlsx/shared_strings.hpp"
 #include "support/xlsx/sheet_reader.hpp"
-#include "support/xlsx/xml_nodes.hpp"
+#include "support/xlsx/styles.hpp"
+#include "support/xlsx/xml_scanner.hpp"
 
 namespace tovik::xlsx {
 namespace {
@@ -18,17 +20,35 @@ struct SheetEntry {
   std::string relationship_id;
 };
 
-std::vector<SheetEntry> sheet_entries(const XmlPart& workbook) {
-  pugi::xml_node root = workbook.root();
-  if (!is(root, "workbook"))
-    throw BadWorkbook(workbook.name + ": 根元素应为 <workbook>，实际为 <" + std::string(root.name()) + ">");
-  pugi::xml_node sheets = child(root, "sheets");
-  if (!sheets) throw BadWorkbook(workbook.name + ": 没有列出工作表");
-  std::vector<SheetEntry> entries;
-  for (pugi::xml_node s = sheets.first_child(); s; s = s.next_sibling())
-    if (is(s, "sheet"))
-      entries.push_back({attribute(s, "name").value(), prefixed_attribute(s, "id").value()});
-  return entries;
+struct WorkbookPart {
+  std::vector<SheetEntry> sheets;
+  bool date1904 = false;  // dates count from 1904-01-01 (files from old Mac spreadsheets)
+};
+
+WorkbookPart read_workbook_part(const Package& package, const std::string& part) {
+  auto stream = package.open_if_present(part, kMaxSmallPart);
+  if (!stream) throw BadWorkbook("缺少 " + part);
+  XmlScanner xml(part, *stream);
+  WorkbookPart out;
+  bool sheets_seen = false, in_sheets = false;
+  for (auto token = xml.next(); token != XmlScanner::Token::Done; token = xml.next()) {
+    if (token == XmlScanner::Token::End && xml.depth() == 1) in_sheets = false;
+    if (token != XmlScanner::Token::Start) continue;
+    const std::string_view name = xml.name();
+    if (xml.depth() == 1 && name != "workbook")
+      throw BadWorkbook(part + ": 根元素应为 <workbook>，实际为 <" + xml.qualified_name() + ">");
+    if (xml.depth() == 2 && name == "sheets" && !sheets_seen) {
+      sheets_seen = in_sheets = true;
+    } else if (xml.depth() == 2 && name == "workbookPr") {
+      const std::string_view flag = trim_space(xml.attribute("date1904").value_or(""));
+      out.date1904 = flag == "1" || flag == "true";
+    } else if (xml.depth() == 3 && in_sheets && name == "sheet") {
+      out.sheets.push_back({std::string(xml.attribute("name").value_or("")),
+                            std::string(xml.prefixed_attribute("id").value_or(""))});
+    }
+  }
+  if (!sheets_seen) throw BadWorkbook(part + ": 没有列出工作表");
+  return out;
 }
 
 std::string folder_of(const std::string& part) {
@@ -36,14 +56,32 @@ std::string folder_of(const std::string& part) {
   return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
 }
 
-std::vector<std::string> shared_strings_of(const Package& package, const std::string& workbook_part,
-                                           const std::vector<Relationship>& rels) {
-  std::string part = folder_of(workbook_part) + "sharedStrings.xml";
+// The part a relationship of that kind names, else where writers usually put it.
+std::string related_part(const std::string& workbook_part, const std::vector<Relationship>& rels,
+                         std::string_view kind, const std::string& usual_name) {
   for (const Relationship& rel : rels)
-    if (has_type(rel, "sharedStrings") && !rel.external) part = rel.target;
+    if (has_type(rel, kind) && !rel.external) return rel.target;
+  return folder_of(workbook_part) + usual_name;
+}
+
+SharedStrings shared_strings_of(const Package& package, const std::string& workbook_part,
+                                const std::vector<Relationship>& rels) {
+  const std::string part = related_part(workbook_part, rels, "sharedStrings", "sharedStrings.xml");
   // Absent when the workbook holds no text; a cell that asks for one then fails on its own.
-  auto sst = package.parse_if_present(part);
-  return sst ? read_shared_strings(sst->root()) : std::vector<std::string>();
+  auto stream = package.open_if_present(part, kMaxSharedStringsPart);
+  if (!stream) return {};
+  XmlScanner xml(part, *stream);
+  return read_shared_strings(xml);
+}
+
+std::vector<NumberKind> cell_styles_of(const Package& package, const std::string& workbook_part,
+                                       const std::vector<Relationship>& rels) {
+  const std::string part = related_part(workbook_part, rels, "styles", "styles.xml");
+  // Absent in workbooks of plain values: every number is then a number.
+  auto stream = package.open_if_present(part, kMaxSmallPart);
+  if (!stream) return {};
+  XmlScanner xml(part, *stream);
+  return read_cell_styles(xml);
 }
 
 template <class F>
@@ -66,16 +104,18 @@ Workbook read_workbook(const std::filesystem::path& path) {
   return naming_the_file(path, [&] {
     Package package(path);
     const std::string workbook_part = package.workbook_part();
-    auto entries = sheet_entries(*package.parse(workbook_part));
+    WorkbookPart book = read_workbook_part(package, workbook_part);
     const auto rels = package.relationships(workbook_part);
     std::unordered_map<std::string_view, const Relationship*> by_id;
     for (const Relationship& rel : rels) by_id.emplace(rel.id, &rel);
-    const auto shared_strings = shared_strings_of(package, workbook_part, rels);
+    const SharedStrings shared_strings = shared_strings_of(package, workbook_part, rels);
+    const std::vector<NumberKind> styles = cell_styles_of(package, workbook_part, rels);
+    const SheetContext context{shared_strings, styles, book.date1904};
 
     Workbook workbook;
-    workbook.sheets.reserve(entries.size());
-    std::size_t cell_budget = kMaxCells;
-    for (SheetEntry& entry : entries) {
+    workbook.sheets.reserve(book.sheets.size());
+    ReadBudget budget;
+    for (SheetEntry& entry : book.sheets) {
       const std::string sheet = "工作表 '" + entry.name + "'";
       if (entry.relationship_id.empty())
         throw BadWorkbook(sheet + " 在 " + workbook_part + " 中没有关系 id");
@@ -83,14 +123,20 @@ Workbook read_workbook(const std::filesystem::path& path) {
       if (found == by_id.end() || found->second->external)
         throw BadWorkbook(sheet + ": 找不到 " + workbook_part + " 的关系 '" + entry.relationship_id + "'");
       const std::string& target = found->second->target;
+      std::vector<Row> rows;
       try {
-        auto part = package.parse_if_present(target);
-        if (!part) throw BadWorkbook("缺少部件 " + target);
-        workbook.sheets.push_back(
-            {std::move(entry.name), read_rows(part->root(), shared_strings, cell_budget)});
+        auto stream = package.open_if_present(target, kMaxSheetPart);
+        if (!stream) throw BadWorkbook("缺少部件 " + target);
+        XmlScanner xml(target, *stream);
+        rows = read_rows(xml, context, budget);
       } catch (const BadWorkbook& e) {
         throw BadWorkbook(sheet + ": " + e.what());
+      } catch (const FormulaWithoutValue& e) {
+        // The file is sound; what it lacks is the value, and the way to store it.
+        throw ValueError("文件 " + path.string() + ", 工作表 " + entry.name + ", 单元格 " + e.cell() +
+                         ": 公式没有保存计算结果，请在电子表格程序中打开并保存该工作簿，以存下公式的值");
       }
+      workbook.sheets.push_back({std::move(entry.name), std::move(rows)});
     }
     return workbook;
   });
@@ -100,7 +146,7 @@ std::vector<std::string> sheet_names(const std::filesystem::path& path) {
   return naming_the_file(path, [&] {
     Package package(path);
     std::vector<std::string> names;
-    for (SheetEntry& entry : sheet_entries(*package.parse(package.workbook_part())))
+    for (SheetEntry& entry : read_workbook_part(package, package.workbook_part()).sheets)
       names.push_back(std::move(entry.name));
     return names;
   });

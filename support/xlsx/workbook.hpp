@@ -14,7 +14,9 @@ namespace tovik::xlsx {
 //
 // Cell values are what the file stores: text (shared, inline or a formula's text result), bool,
 // error text such as "#DIV/0!", and numbers. A whole number that fits in 64 bits is an int, any
-// other number a float; dates stay numbers. A formula gives its cached result, none without one.
+// other number a float. A number in a date or time format is the text it stands for, whatever
+// the format shows: "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DD" at midnight, "HH:MM:SS" in a time-only
+// format (serial_date.hpp has the details). A formula gives its stored result.
 struct Row {
   std::size_t number = 0;    // 1-based, as the spreadsheet shows it
   std::vector<Value> cells;  // cells[0] is column A; ends at the last non-empty cell; gaps are none
@@ -34,8 +36,14 @@ struct Workbook {
 };
 
 // A file that is not an xlsx workbook (not a zip, parts missing, malformed XML, cell data that
-// cannot be read) is a ValueError "文件 <path> 不是有效的 xlsx 工作簿: <reason>"; a file that
+// cannot be read, more than the format holds: rows, columns, characters in a cell, or parts that
+// inflate past their limit) is a ValueError "文件 <path> 不是有效的 xlsx 工作簿: <reason>". A
+// formula cell without a stored result is a ValueError "文件 <path>, 工作表 <sheet>, 单元格 <cell>:
+// 公式没有保存计算结果，..." telling to open and save the file in a spreadsheet program. A file that
 // cannot be opened or read is an OSError naming the path.
+//
+// Parts are read as streams, a chunk at a time, so memory follows what the workbook holds, not
+// the size of its XML.
 Workbook read_workbook(const std::filesystem::path& path);
 
 // The tab titles in order, read from the workbook part alone (no sheet is parsed). Errors as for

@@ -70,6 +70,35 @@ TEST(Workbook, CellsKeepTheKindTheyWereWrittenWith) {
   EXPECT_EQ(rows[3].cells, (List{nullptr, "red bold 尾"}));
 }
 
+TEST(Workbook, DatesAndTimesReadAsTheTextTheyStandFor) {
+  ScratchDir dir;
+  auto path = dir / "dates.xlsx";
+  lxw_workbook* wb = workbook_new(path.c_str());
+  lxw_worksheet* ws = workbook_add_worksheet(wb, "Cases");
+  auto format = [&](const char* code) {
+    lxw_format* f = workbook_add_format(wb);
+    format_set_num_format(f, code);
+    return f;
+  };
+  lxw_format* built_in_date = workbook_add_format(wb);
+  format_set_num_format_index(built_in_date, 14);
+  lxw_datetime morning = {2024, 5, 1, 8, 30, 0};
+  lxw_datetime midnight = {2024, 5, 1, 0, 0, 0};
+  worksheet_write_datetime(ws, 0, 0, &morning, format("yyyy/m/d h:mm"));
+  worksheet_write_datetime(ws, 0, 1, &morning, built_in_date);  // the time is kept, shown or not
+  worksheet_write_datetime(ws, 0, 2, &midnight, format("d mmmm yyyy"));
+  worksheet_write_number(ws, 0, 3, 8.5 / 24, format("h:mm:ss AM/PM"));
+  worksheet_write_number(ws, 0, 4, 45413, format("#,##0 \"days\""));
+  worksheet_write_number(ws, 0, 5, 45413, nullptr);
+  worksheet_write_formula_num(ws, 0, 6, "=A1+1", format("yyyy-mm-dd hh:mm:ss"), 45414.354166666664);
+  ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
+
+  const auto rows = read_workbook(path).sheets.at(0).rows;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].cells, (List{"2024-05-01 08:30:00", "2024-05-01 08:30:00", "2024-05-01", "08:30:00", 45413,
+                                 45413, "2024-05-02 08:30:00"}));
+}
+
 TEST(Workbook, SparseRowsKeepTheirSpreadsheetNumbers) {
   ScratchDir dir;
   auto path = dir / "sparse.xlsx";
