@@ -11,6 +11,8 @@
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/secrets.hpp"
+#include "support/http/url.hpp"
 #include "support/http/curl_global.hpp"
 
 namespace tovik::sender {
@@ -46,6 +48,7 @@ void deliver(const char* name, Channel channel, const std::string& text) {
 }
 
 void announce(const std::string& text) {
+  register_channel_secrets();  // the channels' own log lines must not carry them either
   Pool& workers = ready_pool();
   workers.submit([text] { deliver("企业微信", &to_qywx, text); });
   workers.submit([text] { deliver("钉钉", &to_dingding, text); });
@@ -107,6 +110,24 @@ bool any_channel_configured() {
   for (const char* key : {"email_server", "email_port", "email_account", "email_password", "email_to", "email_encryption"})
     if (!set(key)) return false;
   return true;
+}
+
+void register_channel_secrets() {
+  try {
+    const settings::Section& s = settings::tovik();
+    for (const char* key : {"email_password", "dingding_secret"})
+      if (const auto v = s.optional_text(key)) secrets::add(*v);
+    for (const char* key : {"qywx_url", "dingding_url"}) {
+      const auto url = s.optional_text(key);
+      if (!url) continue;
+      const std::size_t q = url->find('?');
+      if (q == std::string::npos) continue;
+      // every query value of a robot URL is a credential: key=..., access_token=...
+      for (const auto& [name, value] : http::parse_query(url->substr(q + 1))) secrets::add(value);
+    }
+  } catch (const std::exception&) {
+    // reported where the setting is used
+  }
 }
 
 void wait_idle() { pool().wait_idle(); }

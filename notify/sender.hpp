@@ -34,6 +34,11 @@ std::string report_text(const Value& url);
 // dingding_secret; e-mail all six email_* keys.
 bool any_channel_configured();
 
+// Makes the channels' secrets known to the redaction of every log line and report (e-mail
+// password, DingTalk signing secret, the keys and tokens in the robots' URLs). Settings that
+// cannot be read register nothing: they fail where they are used, with their own message.
+void register_channel_secrets();
+
 // Blocks until every queued notice is delivered or has failed (for tests and orderly ends; the
 // exit of the process does it by itself).
 void wait_idle();

@@ -10,6 +10,7 @@
 
 #include "support/base/atomic_file.hpp"
 #include "support/base/errors.hpp"
+#include "support/base/secrets.hpp"
 
 namespace tovik::allure {
 
@@ -85,7 +86,42 @@ void ResultsWriter::write_steps(std::vector<StepResult>& steps, const std::strin
   }
 }
 
+namespace {
+
+// Secrets are masked in the model, before anything is serialised, so the JSON stays well-formed.
+// Identity (fullName, ids) is left alone: it is computed from names, not from values.
+void redact_details(StatusDetails& d) {
+  secrets::redact_in_place(d.message);
+  secrets::redact_in_place(d.trace);
+}
+
+void redact_items(std::vector<Attachment>& attachments, std::vector<Parameter>& parameters) {
+  for (auto& a : attachments) secrets::redact_in_place(a.content);
+  for (auto& p : parameters) secrets::redact_in_place(p.value);
+}
+
+void redact_steps(std::vector<StepResult>& steps) {
+  for (auto& s : steps) {
+    secrets::redact_in_place(s.name);
+    redact_details(s.statusDetails);
+    redact_items(s.attachments, s.parameters);
+    redact_steps(s.steps);
+  }
+}
+
+void redact(TestResult& r) {
+  if (!secrets::any()) return;
+  secrets::redact_in_place(r.name);
+  secrets::redact_in_place(r.description);
+  redact_details(r.statusDetails);
+  redact_items(r.attachments, r.parameters);
+  redact_steps(r.steps);
+}
+
+}  // namespace
+
 void ResultsWriter::write(TestResult& result) {
+  redact(result);
   if (result.testCaseId.empty()) result.testCaseId = md5_hex(result.fullName);
   if (result.historyId.empty()) {
     std::vector<const Parameter*> params;

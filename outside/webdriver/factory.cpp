@@ -176,7 +176,7 @@ std::shared_ptr<Driver> start_local(const std::string& name, const CommandLine& 
         if (!port_taken || attempt == 3) throw;
       }
     }
-    log::get("tovik.webdriver")->info("{} (pid {}) listening on {}", name, process->pid(), base_url);
+    log::get("tovik.webdriver")->info("{} (pid {}) listening on {}", name, process->group(), base_url);
     auto cleanup = [process, workdir] {
       process->stop();
       remove_dir(workdir);

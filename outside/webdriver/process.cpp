@@ -106,6 +106,105 @@ bool has_exited(pid_t pid) {
   return info.si_pid == pid;
 }
 
+// What the supervisor and the driver tell the starting thread through the report pipe.
+struct Report {
+  enum Kind : int { kDriver = 1, kExecFailed = 2 };
+  int kind;
+  int value;  // the driver's pid, or the errno of its exec
+};
+
+void kill_and_reap(pid_t group, double grace_seconds) {
+  ::kill(-group, SIGTERM);
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const double until = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 + grace_seconds;
+  sigset_t chld;
+  sigemptyset(&chld);
+  sigaddset(&chld, SIGCHLD);
+  for (;;) {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    if (::kill(-group, 0) != 0) break;  // nothing of the group is left
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const double left = until - (static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
+    if (left <= 0) break;
+    const timespec wait{static_cast<time_t>(left), static_cast<long>((left - static_cast<double>(static_cast<time_t>(left))) * 1e9)};
+    ::sigtimedwait(&chld, nullptr, &wait);
+  }
+  ::kill(-group, SIGKILL);
+  // the browser's processes were reparented to us when the driver died: reap them as they go
+  for (int i = 0; i < 300 && ::kill(-group, 0) == 0; ++i) {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    const timespec tick{0, 10'000'000};
+    ::nanosleep(&tick, nullptr);
+  }
+  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+// The process between tovik and a driver. A driver quits on its parent's death, but the browser
+// it started does not; this supervisor outlives tovik long enough to end the driver's whole group
+// (browser included) when tovik dies, however it dies, and adopts what the driver leaves behind
+// (child subreaper). It runs right after fork in a copy of a threaded process: system calls only.
+[[noreturn]] void supervise(pid_t parent, const char* program, char* const* args, int null_fd, int log_fd, int report) {
+  sigset_t watched;
+  sigemptyset(&watched);
+  sigaddset(&watched, SIGTERM);
+  sigaddset(&watched, SIGCHLD);
+  sigaddset(&watched, SIGINT);
+  sigaddset(&watched, SIGHUP);
+  ::sigprocmask(SIG_SETMASK, &watched, nullptr);  // they wait in sigwaitinfo below
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(127);  // tovik died before the line above
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  ::prctl(PR_SET_NAME, "tovik-supervise");  // what ps shows beside the driver
+  const pid_t driver = ::fork();
+  if (driver == 0) {
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD}) ::signal(sig, SIG_DFL);
+    ::dup2(null_fd, 0);
+    ::dup2(log_fd, 1);
+    ::dup2(log_fd, 2);
+    // Sockets and files of tovik stay out of the driver (and so get closed when tovik closes them).
+    ::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC);
+    ::execv(program, args);
+    const Report failed{Report::kExecFailed, errno};
+    [[maybe_unused]] auto n = ::write(report, &failed, sizeof failed);
+    ::_exit(127);
+  }
+  if (driver < 0) {
+    const Report failed{Report::kExecFailed, errno};
+    [[maybe_unused]] auto n = ::write(report, &failed, sizeof failed);
+    ::_exit(127);
+  }
+  ::setpgid(driver, driver);  // also from here, so the group exists whoever runs first
+  const Report started{Report::kDriver, driver};
+  [[maybe_unused]] auto n = ::write(report, &started, sizeof started);
+  ::close(report);
+  ::close(null_fd);
+  ::close(log_fd);
+  for (;;) {
+    siginfo_t info{};
+    if (::sigwaitinfo(&watched, &info) < 0) continue;
+    if (info.si_signo == SIGCHLD) {
+      int status = 0;
+      bool driver_gone = false;
+      for (pid_t done; (done = ::waitpid(-1, &status, WNOHANG)) > 0;) driver_gone = driver_gone || done == driver;
+      if (!driver_gone) continue;
+      kill_and_reap(driver, 0);  // what the driver left of its group goes with it
+      ::_exit(0);
+    }
+    // asked to stop, or tovik is gone: the driver gets a moment to close the browser itself
+    kill_and_reap(driver, 3.0);
+    ::_exit(0);
+  }
+}
+
 }  // namespace
 
 std::vector<pid_t> live_members_of_group(pid_t group) {
@@ -136,7 +235,7 @@ std::shared_ptr<DriverProcess> DriverProcess::start(const std::vector<std::strin
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
-  pid_t pid = -1;
+  pid_t pid = -1, group = -1;
   spawner().run([&] {
     int log_fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log_fd < 0) throw OSError("cannot open the driver log " + log_path + ": " + std::strerror(errno));
@@ -150,24 +249,7 @@ std::shared_ptr<DriverProcess> DriverProcess::start(const std::vector<std::strin
     }
     const pid_t parent = ::getpid();
     pid = ::fork();
-    if (pid == 0) {
-      ::setpgid(0, 0);
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (::getppid() != parent) ::_exit(127);  // tovik died before the line above
-      sigset_t none;
-      sigemptyset(&none);
-      ::sigprocmask(SIG_SETMASK, &none, nullptr);
-      for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD}) ::signal(sig, SIG_DFL);
-      ::dup2(null_fd, 0);
-      ::dup2(log_fd, 1);
-      ::dup2(log_fd, 2);
-      // Sockets and files of tovik stay out of the driver (and so get closed when tovik closes them).
-      ::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC);
-      ::execv(program.c_str(), args.data());
-      int err = errno;
-      [[maybe_unused]] auto n = ::write(report[1], &err, sizeof err);
-      ::_exit(127);
-    }
+    if (pid == 0) supervise(parent, program.c_str(), args.data(), null_fd, log_fd, report[1]);
     int fork_errno = errno;
     ::close(log_fd);
     ::close(null_fd);
@@ -176,19 +258,25 @@ std::shared_ptr<DriverProcess> DriverProcess::start(const std::vector<std::strin
       ::close(report[0]);
       throw OSError("cannot start " + program + ": " + std::strerror(fork_errno));
     }
-    ::setpgid(pid, pid);  // also from here, so the group exists whoever runs first
+    // the supervisor tells the driver's pid (its group); the driver, only when exec fails, why
     int child_errno = 0;
-    ssize_t got;
-    do got = ::read(report[0], &child_errno, sizeof child_errno);
-    while (got < 0 && errno == EINTR);
+    Report message{};
+    for (;;) {
+      const ssize_t got = ::read(report[0], &message, sizeof message);
+      if (got < 0 && errno == EINTR) continue;
+      if (got != static_cast<ssize_t>(sizeof message)) break;
+      if (message.kind == Report::kDriver) group = message.value;
+      else child_errno = message.value;
+    }
     ::close(report[0]);
-    if (got == static_cast<ssize_t>(sizeof child_errno)) {
+    if (child_errno != 0 || group <= 0) {
+      ::kill(pid, SIGTERM);
       ::waitpid(pid, nullptr, 0);
-      throw OSError("cannot start " + program + ": " + std::strerror(child_errno));
+      throw OSError("cannot start " + program + ": " + std::strerror(child_errno != 0 ? child_errno : ECHILD));
     }
   });
 
-  std::shared_ptr<DriverProcess> p(new DriverProcess(pid, program, log_path));
+  std::shared_ptr<DriverProcess> p(new DriverProcess(pid, group, program, log_path));
   static std::once_flag at_exit;
   std::call_once(at_exit, [] { std::atexit(stop_all_driver_processes); });
   auto& r = registry();
@@ -213,20 +301,22 @@ void DriverProcess::stop(double grace_seconds) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (reaped_) return;
-    ::kill(-pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(grace_seconds);
+    // the supervisor ends the driver's group (SIGTERM, then SIGKILL after its own grace) and exits
+    ::kill(pid_, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(grace_seconds + 4.0);
     while (!has_exited(pid_) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    // The leader is not reaped yet, so the group id is still ours: end the rest of the group too.
-    ::kill(-pid_, SIGKILL);
+    // a supervisor that did not finish in time: end its work for it
+    ::kill(-group_, SIGKILL);
+    ::kill(pid_, SIGKILL);
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
     reaped_ = true;
-    // The browser's processes are not our children: they die a moment after the signal. Whoever
-    // stops a driver expects them gone on return, so wait for that (briefly: SIGKILL is certain).
+    // Whoever stops a driver expects the browser gone on return; SIGKILL is certain, but takes a
+    // moment to land.
     for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-         !live_members_of_group(pid_).empty() && std::chrono::steady_clock::now() < until;) {
+         !live_members_of_group(group_).empty() && std::chrono::steady_clock::now() < until;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -263,7 +353,7 @@ std::vector<pid_t> live_driver_processes() {
   auto& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   for (auto& w : r.live) {
-    if (auto s = w.lock()) out.push_back(s->pid());
+    if (auto s = w.lock()) out.push_back(s->group());
   }
   return out;
 }

@@ -13,7 +13,8 @@
 namespace tovik::webdriver {
 
 // A program running in a process group of its own, so stopping it also ends what it started
-// (the browser). It gets SIGTERM when tovik dies, even without a chance to clean up.
+// (the browser), under a small supervisor process of ours that ends that whole group when tovik
+// dies, even by SIGKILL, and adopts what the driver leaves behind.
 class DriverProcess {
  public:
   // argv[0] is a path or a name looked up in PATH; stdout and stderr are appended to log_path.
@@ -24,22 +25,23 @@ class DriverProcess {
   DriverProcess& operator=(const DriverProcess&) = delete;
   ~DriverProcess();  // stop()
 
-  pid_t pid() const { return pid_; }  // also the process group id
+  pid_t pid() const { return pid_; }      // the supervisor's
+  pid_t group() const { return group_; }  // the driver's pid, also its process group id
   const std::string& program() const { return program_; }
   const std::string& log_path() const { return log_path_; }
 
   // False once the program has exited (or was stopped).
   bool running();
   // SIGTERM to the group, up to grace_seconds for the program to exit, then SIGKILL to whatever
-  // of the group is left; the program is reaped. Safe to call twice.
+  // of the group is left; the program and its supervisor are reaped. Safe to call twice.
   void stop(double grace_seconds = 3.0);
   // The last max_bytes of the log, for error messages.
   std::string log_tail(std::size_t max_bytes = 2000) const;
 
  private:
-  DriverProcess(pid_t pid, std::string program, std::string log_path)
-      : pid_(pid), program_(std::move(program)), log_path_(std::move(log_path)) {}
-  pid_t pid_;
+  DriverProcess(pid_t pid, pid_t group, std::string program, std::string log_path)
+      : pid_(pid), group_(group), program_(std::move(program)), log_path_(std::move(log_path)) {}
+  pid_t pid_, group_;
   std::string program_, log_path_;
   std::mutex mutex_;
   bool reaped_ = false;
@@ -48,7 +50,7 @@ class DriverProcess {
 // Stops every driver process still running (the runner calls it on Ctrl-C; it also runs at exit).
 // Not for signal handlers: it takes locks and waits.
 void stop_all_driver_processes();
-// Pids of the driver processes started and not yet stopped.
+// Pids of the driver programs started and not yet stopped (each also its process group's id).
 std::vector<pid_t> live_driver_processes();
 
 // Processes of the group that still run; zombies, which only wait to be reaped by whoever adopted

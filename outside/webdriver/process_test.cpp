@@ -7,7 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -44,19 +48,21 @@ bool eventually(F condition) {
 TEST(DriverProcess, RunsInItsOwnGroupWithOutputInTheLogAndStops) {
   TempDir dir;
   auto p = DriverProcess::start({"sh", "-c", "echo started; echo oops >&2; exec sleep 30"}, dir.path() + "/out.log");
-  EXPECT_EQ(::getpgid(p->pid()), p->pid());
+  EXPECT_EQ(::getpgid(p->group()), p->group());
+  EXPECT_NE(p->group(), p->pid());  // the supervisor stands outside the group it ends
   EXPECT_THAT(p->program(), HasSubstr("/sh"));
   EXPECT_TRUE(p->running());
-  EXPECT_TRUE(listed(p->pid()));
+  EXPECT_TRUE(listed(p->group()));
   EXPECT_TRUE(eventually([&] { return p->log_tail().find("oops") != std::string::npos; }));
   EXPECT_THAT(p->log_tail(), HasSubstr("started"));
 
-  const pid_t pid = p->pid();
+  const pid_t pid = p->pid(), group = p->group();
   p->stop();
   EXPECT_FALSE(p->running());
-  EXPECT_FALSE(listed(pid));
-  EXPECT_EQ(::kill(pid, 0), -1);  // reaped, not a zombie of ours
+  EXPECT_FALSE(listed(group));
+  EXPECT_EQ(::kill(pid, 0), -1);  // the supervisor reaped, not a zombie of ours
   EXPECT_EQ(errno, ESRCH);
+  EXPECT_EQ(::kill(group, 0), -1);  // and the driver gone
   p->stop();  // twice is fine
 }
 
@@ -64,8 +70,8 @@ TEST(DriverProcess, StopEndsTheWholeGroupEvenWhenTermIsIgnored) {
   TempDir dir;
   auto p = DriverProcess::start({"sh", "-c", "trap '' TERM; sleep 30 & sleep 30 & echo ready; wait"}, dir.path() + "/out.log");
   ASSERT_TRUE(eventually([&] { return p->log_tail().find("ready") != std::string::npos; }));
-  EXPECT_EQ(live_members_of_group(p->pid()).size(), 3u);
-  const pid_t group = p->pid();
+  EXPECT_EQ(live_members_of_group(p->group()).size(), 3u);
+  const pid_t group = p->group();
   p->stop(0.2);
   EXPECT_TRUE(live_members_of_group(group).empty());
 }
@@ -75,7 +81,7 @@ TEST(DriverProcess, AProgramThatEndsByItselfIsNoLongerRunning) {
   auto p = DriverProcess::start({"sh", "-c", "exit 3"}, dir.path() + "/out.log");
   EXPECT_TRUE(eventually([&] { return !p->running(); }));
   p->stop();
-  EXPECT_FALSE(listed(p->pid()));
+  EXPECT_FALSE(listed(p->group()));
 }
 
 TEST(DriverProcess, SurvivesTheThreadThatStartedIt) {
@@ -114,8 +120,8 @@ TEST(DriverProcess, StopAllEndsEveryLiveProcess) {
   TempDir dir;
   auto a = DriverProcess::start({"sleep", "30"}, dir.path() + "/a.log");
   auto b = DriverProcess::start({"sleep", "30"}, dir.path() + "/b.log");
-  EXPECT_TRUE(listed(a->pid()));
-  EXPECT_TRUE(listed(b->pid()));
+  EXPECT_TRUE(listed(a->group()));
+  EXPECT_TRUE(listed(b->group()));
   stop_all_driver_processes();
   EXPECT_FALSE(a->running());
   EXPECT_FALSE(b->running());
@@ -127,10 +133,51 @@ TEST(DriverProcess, DestroyingTheLastHandleStopsTheProcess) {
   pid_t pid;
   {
     auto p = DriverProcess::start({"sleep", "30"}, dir.path() + "/out.log");
-    pid = p->pid();
+    pid = p->group();
   }
   EXPECT_EQ(::kill(pid, 0), -1);
   EXPECT_FALSE(listed(pid));
+}
+
+// The tovik stand-in of the test below: starts a driver whose group holds a second process, says
+// so, and waits to be killed. Runs only when that test starts it.
+TEST(DriverProcessProbe, StartsADriverAndWaits) {
+  const char* log = std::getenv("TOVIK_SUPERVISOR_PROBE_LOG");
+  if (!log) GTEST_SKIP() << "started by TovikKilledBySigkillTakesTheDriverGroupAlong";
+  auto p = DriverProcess::start({"sh", "-c", "sleep 300 & echo child $!; exec sleep 300"}, log);
+  ASSERT_TRUE(eventually([&] { return p->log_tail().find("child") != std::string::npos; }));
+  std::printf("ready %d\n", static_cast<int>(p->group()));
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
+// However tovik dies, the driver's group (where the browser lives) goes with it.
+TEST(DriverProcess, TovikKilledBySigkillTakesTheDriverGroupAlong) {
+  TempDir dir;
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const std::string log = dir.path() + "/probe.log";
+  const pid_t tovik = ::fork();
+  if (tovik == 0) {
+    ::dup2(out[1], 1);
+    ::setenv("TOVIK_SUPERVISOR_PROBE_LOG", log.c_str(), 1);
+    ::execl("/proc/self/exe", "probe", "--gtest_filter=DriverProcessProbe.*", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string said;
+  char buf[256];
+  for (ssize_t n; said.find('\n', said.find("ready")) == std::string::npos && (n = ::read(out[0], buf, sizeof buf)) > 0;)
+    said.append(buf, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  const auto at = said.find("ready ");
+  ASSERT_NE(at, std::string::npos) << said;
+  const pid_t group = static_cast<pid_t>(std::stol(said.substr(at + 6)));
+  ASSERT_EQ(live_members_of_group(group).size(), 2u);
+
+  ::kill(tovik, SIGKILL);
+  ::waitpid(tovik, nullptr, 0);
+  EXPECT_TRUE(eventually([&] { return live_members_of_group(group).empty(); })) << live_members_of_group(group).size();
 }
 
 TEST(ProcessHelpers, FreePortsAndProgramLookup) {

@@ -4,6 +4,7 @@
 #include "outside/allure/step.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/secrets.hpp"
 #include "support/base/text.hpp"
 
 namespace tovik::runner {
@@ -30,6 +31,10 @@ void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args,
   if (kw.has_member(member)) {
     const KeywordEntry& entry = kw.member(member).entry();
     shown = entry.shown(args);
+    // what the keyword masks in its own lines is a secret everywhere else too (a failure message,
+    // the failing row in the report, a later log line)
+    for (std::size_t i = 0; i < args.size() && i < shown.size(); ++i)
+      if (args[i].is_str() && !(shown[i] == args[i])) secrets::add(args[i].as_str());
     if (args.size() > entry.params.size()) {
       const List extra(shown.begin() + static_cast<std::ptrdiff_t>(entry.params.size()), shown.end());
       log::pytest()->warn("{}: 关键字 {} 只接受 {} 个参数，多出的 {} 被忽略", where, keyword, entry.params.size(),

@@ -12,6 +12,8 @@ namespace tovik::runner {
 
 void NoticePlugin::configure(Config& config) { collect_only_ = config.flag_option("collectonly"); }
 
+void NoticePlugin::on_session_start(const Config&) { sender::register_channel_secrets(); }
+
 void NoticePlugin::on_collection_finish(const std::vector<const TestCase*>& cases, int deselected) {
   selected_ = static_cast<int>(cases.size());
   collected_ = selected_ + deselected;

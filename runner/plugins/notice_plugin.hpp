@@ -14,6 +14,8 @@ class NoticePlugin : public Plugin {
  public:
   std::string name() const override { return "notice"; }
   void configure(Config& config) override;
+  // The channels' secrets are masked in everything the run writes, from its first line.
+  void on_session_start(const Config& config) override;
   void on_collection_finish(const std::vector<const TestCase*>& cases, int deselected) override;
   void on_session_finish(const Summary& summary) override;
 

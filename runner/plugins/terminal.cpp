@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "support/base/printable.hpp"
+#include "support/base/secrets.hpp"
 #include "version.hpp"
 
 namespace tovik::runner {
@@ -94,7 +95,10 @@ void TerminalReporter::on_session_start(const Config& config) {
   out_.flush();
 }
 
-void TerminalReporter::on_collect_error(const CollectError& error) { collect_errors_.push_back(error); }
+void TerminalReporter::on_collect_error(const CollectError& error) {
+  collect_errors_.push_back(error);
+  secrets::redact_in_place(collect_errors_.back().message);
+}
 
 void TerminalReporter::on_collection_finish(const std::vector<const TestCase*>& cases, int deselected) {
   total_ = cases.size();
@@ -186,9 +190,12 @@ void TerminalReporter::on_case_finish(const CaseReport& r) {
   }
   f.details = d.str();
   f.log = r.log;
-  failures_.push_back(std::move(f));
+  // a secret in a failing row's arguments or in a message is masked by value
+  secrets::redact_in_place(f.details);
+  secrets::redact_in_place(f.error_line);
   // one line per case, as pytest keeps it: the first line of the message, "..." for the rest
-  std::string first = r.error_line();
+  std::string first = f.error_line;
+  failures_.push_back(std::move(f));
   if (const auto nl = first.find('\n'); nl != std::string::npos) first = first.substr(0, nl) + "...";
   short_summary_.push_back(std::string(r.outcome == Outcome::Failed ? "FAILED " : "ERROR ") + r.test->nodeid + " - " + first);
 }

@@ -6,14 +6,30 @@
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
+#include "support/base/secrets.hpp"
+
 namespace tovik::log {
 
 namespace {
 
+// Hands each line to the installed sinks with every known secret masked, so no sink (captured
+// log, log file, live log, standard error) ever holds one.
+class RedactingDist : public spdlog::sinks::dist_sink_mt {
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    if (!secrets::any()) return spdlog::sinks::dist_sink_mt::sink_it_(msg);
+    std::string text(msg.payload.data(), msg.payload.size());
+    if (!secrets::redact_in_place(text)) return spdlog::sinks::dist_sink_mt::sink_it_(msg);
+    spdlog::details::log_msg masked = msg;
+    masked.payload = spdlog::string_view_t(text.data(), text.size());
+    spdlog::sinks::dist_sink_mt::sink_it_(masked);
+  }
+};
+
 struct Hub {
   std::mutex mutex;
   // Every logger writes to this one sink, so installing sinks later reaches existing loggers.
-  std::shared_ptr<spdlog::sinks::dist_sink_mt> dist = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> dist = std::make_shared<RedactingDist>();
   spdlog::level::level_enum level = spdlog::level::info;
   std::vector<std::shared_ptr<spdlog::logger>> loggers;
 };

@@ -134,10 +134,13 @@ const Dict& Client::params() const { return impl_->params; }
 void Client::set_headers(const Value& headers) {
   check_scalars(headers, "通用请求头", false, false);
   impl_->headers = headers.as_dict();
+  for (const auto& [k, v] : impl_->headers)
+    if (is_sensitive_header(k)) add_credential(scalar_text(v, k));
 }
 void Client::set_cookies(const Value& cookies) {
   check_scalars(cookies, "通用 cookies", false, true);
   impl_->cookies = cookies.as_dict();
+  for (const auto& [k, v] : impl_->cookies) add_credential(scalar_text(v, k));
 }
 void Client::set_params(const Value& params) {
   check_scalars(params, "通用查询参数", true, false);
@@ -181,7 +184,12 @@ Request Client::build_request(std::string_view method, std::string_view url, con
   }
 
   req.cookies = overlay(pairs_of(impl_->cookies, "cookie", false), pairs_of(parts.cookies, "cookie", false));
-  for (const auto& [k, v] : req.cookies) check_cookie(k, v);
+  for (const auto& [k, v] : req.cookies) {
+    check_cookie(k, v);
+    add_credential(v);
+  }
+  for (const auto& [k, v] : h)
+    if (is_sensitive_header(k)) add_credential(v);
   if (!has_header(h, "Cookie")) {
     const std::string cookie = cookie_header(impl_->jar, where, req.cookies);
     if (!cookie.empty()) h.emplace_back("Cookie", cookie);

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "support/base/printable.hpp"
+#include "support/base/secrets.hpp"
 #include "support/base/text.hpp"
 #include "support/base/utf8.hpp"
 
@@ -51,6 +52,12 @@ std::string charset_of(std::string_view content_type) {
 bool is_sensitive_header(std::string_view name) {
   return iequals(name, "authorization") || iequals(name, "proxy-authorization") || iequals(name, "cookie") ||
          iequals(name, "set-cookie") || icontains(name, "token") || icontains(name, "secret") || icontains(name, "key");
+}
+
+void add_credential(std::string_view value) {
+  value = strip_space(value);
+  secrets::add(value);
+  if (const auto blank = value.find_last_of(' '); blank != std::string_view::npos) secrets::add(value.substr(blank + 1));
 }
 
 HeaderList masked(const HeaderList& headers) {

@@ -21,6 +21,10 @@ inline constexpr std::size_t kBodyShown = 64 * 1024;
 // Authorization, Proxy-Authorization, Cookie, Set-Cookie, and every name holding "token",
 // "secret" or "key", without regard to case.
 bool is_sensitive_header(std::string_view name);
+// Makes a value that the masking rules cover (a sensitive header's, a cookie's) a secret of the
+// run (support/base/secrets.hpp), so it is masked by value wherever else it shows up; with it the
+// credentials of a "Scheme credentials" value ("Bearer abc" also makes "abc" one).
+void add_credential(std::string_view value);
 HeaderList masked(const HeaderList& headers);
 
 // Headers({'Name': 'value', ...}); Headers([('Name', 'v1'), ('Name', 'v2')]) when a name repeats.

@@ -189,6 +189,21 @@ std::string encode_pairs(const Pairs& pairs) {
   return out;
 }
 
+Pairs parse_query(std::string_view query) {
+  Pairs out;
+  for (std::size_t start = 0; start <= query.size();) {
+    const auto amp = query.find('&', start);
+    const std::string_view pair = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    if (!pair.empty()) {
+      const auto eq = pair.find('=');
+      out.emplace_back(form_decode(pair.substr(0, eq)), eq == std::string_view::npos ? "" : form_decode(pair.substr(eq + 1)));
+    }
+    if (amp == std::string_view::npos) break;
+    start = amp + 1;
+  }
+  return out;
+}
+
 std::string merge_query(const std::string& url, const Pairs& params) {
   if (params.empty()) return url;
   const auto q = url.find('?');

@@ -33,6 +33,9 @@ std::string merge_query(const std::string& url, const Pairs& params);
 std::string form_encode(std::string_view s);
 std::string form_decode(std::string_view s);
 std::string encode_pairs(const Pairs& pairs);
+// The decoded name/value pairs of a query (the text after "?"), in order; a pair without "="
+// has an empty value.
+Pairs parse_query(std::string_view query);
 
 // The parts the client needs of an absolute URL (one that resolve_url returned).
 struct UrlParts {

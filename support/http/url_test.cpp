@@ -50,6 +50,8 @@ TEST(FormEncoding, RoundTrips) {
   EXPECT_EQ(form_encode("a b&c"), "a+b%26c");
   EXPECT_EQ(form_decode(form_encode(text)), text);
   EXPECT_EQ(form_decode("%zz%4"), "%zz%4");  // broken escapes stay as they are
+  EXPECT_EQ(parse_query("key=a%2Bb&&flag&x=1+2&=v"),
+            (Pairs{{"key", "a+b"}, {"flag", ""}, {"x", "1 2"}, {"", "v"}}));
 }
 
 TEST(RedirectTarget, LocationsResolveAgainstTheUrlTheyCameFrom) {

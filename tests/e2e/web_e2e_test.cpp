@@ -562,9 +562,9 @@ TEST_F(WebRun, KilledChromedriverFailsItsCaseAndTheNextGetsAFreshOne) {
   pid_t killed = -1;
   const Finished f = tovik({"-v", "--log-cli-level=INFO"}, [&](Child& child) {
     if (child.out().find("【sleep】") == std::string::npos) return false;
-    // the case sleeps: its chromedriver is the one child of tovik
-    for (const Proc& p : all_processes())
-      if (p.ppid == child.pid() && p.comm == "chromedriver" && p.alive()) killed = p.pid;
+    // the case sleeps: its chromedriver is the one the live log named
+    const auto named = chromedriver_pids(child.out());
+    if (!named.empty()) killed = named.back();
     if (killed > 0) ::kill(killed, SIGKILL);
     return true;
   });
@@ -579,6 +579,35 @@ TEST_F(WebRun, KilledChromedriverFailsItsCaseAndTheNextGetsAFreshOne) {
   ASSERT_EQ(pids.size(), 2u) << log_;
   EXPECT_EQ(pids[0], killed);
   EXPECT_NE(pids[1], killed);
+}
+
+// A tovik killed outright (SIGKILL: no clean-up of its own) leaves no browser behind: the
+// supervisor of its chromedriver ends the driver's whole group when tovik is gone.
+TEST_F(WebRun, ATovikKilledMidCaseLeavesNoBrowser) {
+  workbook("test_killed.xlsx", {{"长", on_own_browser({K("goto", "{demo_url}/web/form"), K("sleep", 30)})}});
+  std::vector<pid_t> drivers;
+  {
+    Child child({TOVIK_BIN, "run", "--log-cli-level=INFO"}, root_,
+                {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}, {"TOVIK_UI_SELENIUM_GRID", ""},
+                 {"TOVIK_UI_CAPABILITIES", ""}, {marker_.substr(0, marker_.find('=')), marker_.substr(marker_.find('=') + 1)}});
+    for (const auto until = std::chrono::steady_clock::now() + 60s;
+         child.out().find("【sleep】") == std::string::npos && std::chrono::steady_clock::now() < until;)
+      child.pump(50ms);
+    ASSERT_NE(child.out().find("【sleep】"), std::string::npos) << child.out();
+    drivers = chromedriver_pids(child.out());
+    ASSERT_EQ(drivers.size(), 1u) << child.out();
+    for (pid_t d : drivers) groups_.insert(d);
+    ASSERT_FALSE(leftovers(marker_, groups_).empty());  // the browser is up
+    ::kill(child.pid(), SIGKILL);
+    const Finished f = child.wait(10s);
+    EXPECT_EQ(f.signal, SIGKILL);
+  }
+  std::vector<Proc> left = leftovers(marker_, groups_);
+  for (const auto until = std::chrono::steady_clock::now() + 15s; !left.empty() && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(100ms);
+    left = leftovers(marker_, groups_);
+  }
+  EXPECT_TRUE(left.empty()) << "left running after tovik was killed:\n" << describe(left);
 }
 
 }  // namespace
