@@ -4,6 +4,7 @@
 #include "outside/webdriver/actions.hpp"
 #include "outside/webdriver/w3c_driver.hpp"
 #include "support/base/errors.hpp"
+#include "support/base/text.hpp"
 
 namespace tovik::webdriver {
 
@@ -145,7 +146,7 @@ Value decode_wire_value(const Json& j, const std::shared_ptr<W3CSession>& sessio
 }
 
 Json W3CElement::command(const std::string& method, const std::string& what, const Json& body) {
-  return session_->command(method, "/element/" + escape_path_segment(id_) + what, body);
+  return session_->command(method, "/element/" + percent_encode(id_) + what, body);
 }
 
 std::string W3CElement::text() { return wire_text(command("GET", "/text")); }
@@ -172,7 +173,7 @@ void W3CElement::send_keys(const std::string& text) { command("POST", "/value", 
 std::optional<std::string> W3CElement::get_attribute(const std::string& name) {
   // Native app contexts run no scripts; Appium answers the attribute itself.
   if (session_->is_appium()) {
-    Json r = command("GET", "/attribute/" + escape_path_segment(name));
+    Json r = command("GET", "/attribute/" + percent_encode(name));
     if (r.is_null()) return std::nullopt;
     return wire_text(r);
   }

@@ -70,21 +70,6 @@ std::string no_proxy_list() {
   throw WebDriverException(full);
 }
 
-std::string escape_path_segment(const std::string& segment) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : segment) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 W3CConnection::W3CConnection(std::string base_url, Timeouts timeouts)
     : base_url_(std::move(base_url)), timeouts_(timeouts) {
   while (!base_url_.empty() && base_url_.back() == '/') base_url_.pop_back();
@@ -229,7 +214,7 @@ bool W3CSession::closed() const {
 
 Json W3CSession::command(const std::string& method, const std::string& path, const Json& body) {
   if (closed()) throw WebDriverException("the WebDriver session " + id_ + " has ended (quit was called)");
-  return connection_.request(method, "/session/" + escape_path_segment(id_) + path, body);
+  return connection_.request(method, "/session/" + percent_encode(id_) + path, body);
 }
 
 void W3CSession::close() {
@@ -238,7 +223,7 @@ void W3CSession::close() {
     if (closed_) return;
     closed_ = true;
   }
-  connection_.request("DELETE", "/session/" + escape_path_segment(id_));
+  connection_.request("DELETE", "/session/" + percent_encode(id_));
 }
 
 }  // namespace tovik::webdriver

@@ -78,7 +78,4 @@ class W3CSession {
 // Whether granted capabilities describe an Appium app session (see is_appium()).
 bool is_appium_capabilities(const Json& capabilities);
 
-// Path segment escaping for ids that travel in URLs.
-std::string escape_path_segment(const std::string& segment);
-
 }  // namespace tovik::webdriver

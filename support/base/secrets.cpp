@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/base/printable.hpp"
+#include "support/base/text.hpp"
 #include "support/base/value.hpp"
 #include "support/base/value_json.hpp"
 
@@ -25,22 +26,6 @@ Registry& registry() {
   return *r;
 }
 
-std::string percent_encoded(std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : s) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-        c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The text between the outer quotes of a quoted form.
 std::string inner(const std::string& quoted) { return quoted.size() >= 2 ? quoted.substr(1, quoted.size() - 2) : quoted; }
 
@@ -49,7 +34,7 @@ std::string inner(const std::string& quoted) { return quoted.size() >= 2 ? quote
 void add(std::string_view value) {
   if (value.size() < 4) return;
   const std::string raw(value);
-  std::vector<std::string> forms{raw, inner(dump_json(Value(raw))), inner(repr_text(raw)), percent_encoded(raw)};
+  std::vector<std::string> forms{raw, inner(dump_json(Value(raw))), inner(repr_text(raw)), percent_encode(raw)};
   Registry& r = registry();
   std::unique_lock lock(r.mutex);
   for (auto& f : forms)

@@ -23,4 +23,8 @@ bool icontains(std::string_view haystack, std::string_view needle);
 // tab, LF and CR; U+FFFE, U+FFFF) left out.
 std::string markup_escape(std::string_view text);
 
+// Every byte but the unreserved ones of URLs (letters, digits, "-._~") as %XX, upper-case hex:
+// a path segment or query value that means exactly its text.
+std::string percent_encode(std::string_view s);
+
 }  // namespace tovik

@@ -36,6 +36,7 @@ TEST(Text, MarkupEscapeKeepsTextAndDropsWhatXmlForbids) {
   EXPECT_EQ(markup_escape("a\xff\xc3(b\xed\xa0\x80" "c"), "a\uFFFD\uFFFD(b\uFFFD\uFFFD\uFFFD" "c");
   EXPECT_EQ(markup_escape("x\xef\xbf\xbey\xef\xbf\xbfz\xef\xbf\xbd"), "xyz\uFFFD");
   EXPECT_EQ(markup_escape("\xc0\xaf"), "\uFFFD\uFFFD");  // an overlong '/'
+  EXPECT_EQ(percent_encode("a-Z_0.~ /?&=%中"), "a-Z_0.~%20%2F%3F%26%3D%25%E4%B8%AD");
 }
 
 }  // namespace
