@@ -42,14 +42,11 @@ bool all_digits(std::string_view s) {
 
 }  // namespace
 
-std::size_t utf16_length(std::string_view text) {
-  std::size_t units = 0;
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b & 0xC0) != 0x80) ++units;  // a lead byte starts a character
-    if (b >= 0xF0) ++units;           // beyond U+FFFF: a surrogate pair
-  }
-  return units;
+std::size_t char_count(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;  // every byte but continuation bytes
+  return count;
 }
 
 std::string too_long_for_a_cell() { return "内容超过 " + std::to_string(kMaxCellChars) + " 个字符的上限"; }

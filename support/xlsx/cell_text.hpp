@@ -11,14 +11,14 @@
 
 namespace tovik::xlsx {
 
-// A cell holds at most this many characters, counted as the spreadsheet counts them (UTF-16
-// units). Stored with _xHHHH_ escapes, one character takes up to seven bytes, so stored text
-// longer than kMaxStoredCellBytes cannot fit a cell whatever it holds.
+// A cell holds at most this many characters (code points, as libxlsxwriter and other writers
+// count them). Stored with _xHHHH_ escapes, one character takes up to fourteen bytes (a surrogate
+// pair), so stored text longer than kMaxStoredCellBytes cannot fit a cell whatever it holds.
 inline constexpr std::size_t kMaxCellChars = 32767;
-inline constexpr std::size_t kMaxStoredCellBytes = 7 * kMaxCellChars;
+inline constexpr std::size_t kMaxStoredCellBytes = 14 * kMaxCellChars;
 
-// The length of UTF-8 text in UTF-16 units.
-std::size_t utf16_length(std::string_view text);
+// The number of characters (code points) of UTF-8 text.
+std::size_t char_count(std::string_view text);
 
 // "内容超过 32767 个字符的上限", for the messages about a cell or string that holds more.
 std::string too_long_for_a_cell();

@@ -352,17 +352,16 @@ TEST(CraftedWorkbook, CellTextBeyondWhatACellHolds) {
   with_strings.push_back({"xl/sharedStrings.xml", "<sst><si><t>ok</t></si><si><t>" + text + "</t></si></sst>"});
   EXPECT_EQ(problem(with_strings), prefix + "xl/sharedStrings.xml: 索引为 1 的共享字符串" + too_long);
 
-  // Characters are counted as the spreadsheet counts them: an escape is one, a character beyond
-  // U+FFFF two.
+  // Characters are counted, not bytes: an escape is one, and so is an escaped surrogate pair.
   auto read_cell = [&](const std::string& stored) {
     test_files::write_zip(path, one_sheet("<row><c t=\"inlineStr\"><is><t>" + stored + "</t></is></c></row>"));
     return read_workbook(path).sheets.at(0).rows.at(0).at(0);
   };
   EXPECT_EQ(read_cell(repeated("_x0041_", kMaxCellChars)).as_str(), std::string(kMaxCellChars, 'A'));
+  EXPECT_EQ(read_cell(repeated("_xD83D__xDE00_", kMaxCellChars)).as_str(), repeated("\xF0\x9F\x98\x80", kMaxCellChars));
   EXPECT_EQ(read_cell(repeated("中", kMaxCellChars)).as_str().size(), 3 * kMaxCellChars);
-  EXPECT_EQ(read_cell(repeated("\xF0\x9F\x98\x80", kMaxCellChars / 2)).as_str().size(), 4 * (kMaxCellChars / 2));
-  EXPECT_THAT(error_of<ValueError>([&] { read_cell(repeated("\xF0\x9F\x98\x80", kMaxCellChars / 2 + 1)); }),
-              EndsWith(too_long));
+  EXPECT_THAT(error_of<ValueError>([&] { read_cell(repeated("中", kMaxCellChars + 1)); }), EndsWith(too_long));
+  EXPECT_THAT(error_of<ValueError>([&] { read_cell(repeated("_x0041_", kMaxCellChars + 1)); }), EndsWith(too_long));
 }
 
 TEST(CraftedWorkbook, PartsThatInflatePastTheirLimit) {

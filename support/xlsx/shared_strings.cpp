@@ -56,7 +56,7 @@ SharedStrings read_shared_strings(XmlScanner& xml) {
         if (strings.size() == kMaxSharedStrings)
           throw BadWorkbook(xml.part() + ": 共享字符串超过 " + std::to_string(kMaxSharedStrings) + " 个的上限，无法读取");
         const std::string text = decode_escapes(item);
-        if (utf16_length(text) > kMaxCellChars) throw too_long();
+        if (char_count(text) > kMaxCellChars) throw too_long();
         strings.push_back(text);
       }
     }

@@ -34,7 +34,7 @@ std::string shown(std::string_view s) {
 
 Value text_value(std::string_view stored) {
   std::string text = decode_escapes(stored);
-  if (utf16_length(text) > kMaxCellChars) throw BadWorkbook(too_long_for_a_cell());
+  if (char_count(text) > kMaxCellChars) throw BadWorkbook(too_long_for_a_cell());
   return Value(std::move(text));
 }
 
@@ -70,14 +70,20 @@ class SheetReader {
     if (depth == kSheetData) {
       // One sheetData per sheet; a second one would be read after the first's last row.
       if (name == "sheetData" && !data_seen_) in_data_ = data_seen_ = true;
-    } else if (!in_data_) {
-    } else if (depth == kRow) {
+      return;
+    }
+    if (!in_data_) return;
+    if (depth == kRow) {
       if (name == "row") start_row();
-    } else if (!in_row_) {
-    } else if (depth == kCell) {
+      return;
+    }
+    if (!in_row_) return;
+    if (depth == kCell) {
       if (name == "c") start_cell();
-    } else if (!in_cell_) {
-    } else if (depth == kCellChild) {
+      return;
+    }
+    if (!in_cell_) return;
+    if (depth == kCellChild) {
       if (name == "v" && !has_v_) {
         has_v_ = true;
         target_ = &v_;
@@ -87,10 +93,12 @@ class SheetReader {
       } else if (name == "is" && !has_is_) {
         has_is_ = in_is_ = true;
       }
-    } else if (!in_is_) {
-    } else if (depth == kItemChild) {
-      // An inline string is a string item as in the shared table: its <t>s, or the first <t> of
-      // each rich-text run; phonetic guides (<rPh>) are left out.
+      return;
+    }
+    if (!in_is_) return;
+    // An inline string is a string item as in the shared table: its <t>s, or the first <t> of each
+    // rich-text run; phonetic guides (<rPh>) are left out.
+    if (depth == kItemChild) {
       if (name == "t") {
         target_ = &is_text_;
         target_depth_ = depth;

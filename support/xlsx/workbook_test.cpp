@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <xlsxwriter.h>
 
-#include <chrono>
 
 #include "support/base/errors.hpp"
 #include "support/xlsx/test_files.hpp"
@@ -131,7 +130,8 @@ TEST(Workbook, SparseRowsKeepTheirSpreadsheetNumbers) {
   EXPECT_TRUE(book.sheets[1].rows.empty());
 }
 
-TEST(Workbook, ManySmallSheetsReadQuickly) {
+// Their speed is measured by bench/workbook_bench; here, that every sheet is read right.
+TEST(Workbook, ManySmallSheetsAllRead) {
   ScratchDir dir;
   auto path = dir / "many.xlsx";
   lxw_workbook* wb = workbook_new(path.c_str());
@@ -142,9 +142,7 @@ TEST(Workbook, ManySmallSheetsReadQuickly) {
   }
   ASSERT_EQ(workbook_close(wb), LXW_NO_ERROR);
 
-  auto start = std::chrono::steady_clock::now();
   Workbook book = read_workbook(path);
-  auto took = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(book.sheets.size(), 500u);
   for (std::size_t i : {0, 1, 250, 499}) {
     EXPECT_EQ(book.sheets[i].name, 'S' + std::to_string(i));
@@ -152,9 +150,6 @@ TEST(Workbook, ManySmallSheetsReadQuickly) {
     EXPECT_EQ(book.sheets[i].rows[0].at(2), Value("step " + std::to_string(i)));
     EXPECT_EQ(book.sheets[i].rows[1].at(3), Value(static_cast<long>(i)));
   }
-  // About 5 ms; the bound leaves room for sanitizers and a busy machine, yet catches work that
-  // grows with sheets times entries.
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 500);
 }
 
 TEST(Workbook, DamagedCopiesFailAsValueErrorNamingTheFile) {

@@ -80,19 +80,25 @@ void XmlScanner::refuse(const std::string& what) const {
 
 // Makes n bytes available from pos_ on, unless the part ends first; whether they are.
 bool XmlScanner::fill(std::size_t n) {
-  while (buf_.size() - pos_ < n && !eof_) {
+  while (size_ - pos_ < n && !eof_) {
     if (pos_ > 0) {
+      std::memmove(buf_.get(), buf_.get() + pos_, size_ - pos_);
       consumed_ += pos_;
-      buf_.erase(0, pos_);
+      size_ -= pos_;
       pos_ = 0;
     }
-    const std::size_t old = buf_.size();
-    buf_.resize(old + kChunk);
-    const std::size_t got = source_.read(buf_.data() + old, kChunk);
-    buf_.resize(old + got);
+    if (capacity_ - size_ < kChunk) {
+      const std::size_t capacity = std::max(2 * capacity_, size_ + kChunk);
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+      if (size_ > 0) std::memcpy(larger.get(), buf_.get(), size_);
+      buf_ = std::move(larger);
+      capacity_ = capacity;
+    }
+    const std::size_t got = source_.read(buf_.get() + size_, kChunk);
+    size_ += got;
     if (got == 0) eof_ = true;
   }
-  return buf_.size() - pos_ >= n;
+  return size_ - pos_ >= n;
 }
 
 XmlScanner::Token XmlScanner::next() {
@@ -143,7 +149,7 @@ std::size_t XmlScanner::tag_end(const char* error) {
   std::size_t scan = pos_ + 1;
   char quote = 0;
   for (;;) {
-    if (scan == buf_.size()) {
+    if (scan == size_) {
       const std::size_t offset = scan - pos_;
       if (offset > kMaxTagBytes) refuse("的标签超过 " + std::to_string(kMaxTagBytes >> 20) + " MiB 的上限");
       if (!fill(offset + 1)) fail(error);
@@ -198,9 +204,9 @@ XmlScanner::Token XmlScanner::start_tag() {
 
     if (attribute_count_ == attributes_.size()) attributes_.emplace_back();
     Attribute& a = attributes_[attribute_count_++];
-    a.name.assign(buf_, name_from, name_to - name_from);
+    a.name.assign(buf_.get() + name_from, name_to - name_from);
     a.value.clear();
-    const std::string_view raw = std::string_view(buf_).substr(value_from, value_to - value_from);
+    const std::string_view raw = view(value_from, value_to);
     for (std::size_t k = 0; k < raw.size();) {
       const char c = raw[k];
       if (c == '&' && decode_entity(raw, k, a.value)) continue;
@@ -211,7 +217,7 @@ XmlScanner::Token XmlScanner::start_tag() {
   }
 
   if (open_.size() >= kMaxXmlDepth) refuse("的元素嵌套超过 " + std::to_string(kMaxXmlDepth) + " 层的上限");
-  name_.assign(buf_, first, name_end - first);
+  name_.assign(buf_.get() + first, name_end - first);
   open_.push_back(name_);
   seen_root_ = true;
   pos_ = end + 1;
@@ -223,7 +229,7 @@ XmlScanner::Token XmlScanner::end_tag() {
   const std::size_t end = tag_end("Error parsing end element tag");
   std::size_t stop = end;
   while (stop > pos_ + 2 && is_space(buf_[stop - 1])) --stop;
-  const std::string_view name = std::string_view(buf_).substr(pos_ + 2, stop - pos_ - 2);
+  const std::string_view name = view(pos_ + 2, stop);
   if (open_.empty() || name != open_.back()) fail("Start-end tags mismatch");
   name_.swap(open_.back());
   open_.pop_back();
@@ -234,8 +240,8 @@ XmlScanner::Token XmlScanner::end_tag() {
 XmlScanner::Token XmlScanner::character_data() {
   text_.clear();
   while (text_.size() < kTextPiece) {
-    if (buf_.size() - pos_ < kLookahead) fill(kLookahead);
-    if (pos_ == buf_.size()) break;
+    if (size_ - pos_ < kLookahead) fill(kLookahead);
+    if (pos_ == size_) break;
     const char c = buf_[pos_];
     if (c == '<') break;
     if (c == '&') {
@@ -252,13 +258,13 @@ XmlScanner::Token XmlScanner::character_data() {
     if (c == '\r') {
       text_ += '\n';
       ++pos_;
-      if (pos_ < buf_.size() && buf_[pos_] == '\n') ++pos_;
+      if (pos_ < size_ && buf_[pos_] == '\n') ++pos_;
       continue;
     }
-    const std::size_t limit = std::min(buf_.size(), pos_ + (kTextPiece - text_.size()));
+    const std::size_t limit = std::min(size_, pos_ + (kTextPiece - text_.size()));
     std::size_t run = pos_ + 1;
     while (run < limit && buf_[run] != '<' && buf_[run] != '&' && buf_[run] != '\r') ++run;
-    text_.append(buf_, pos_, run - pos_);
+    text_.append(buf_.get() + pos_, run - pos_);
     pos_ = run;
   }
   return Token::Text;

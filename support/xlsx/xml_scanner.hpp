@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,7 +91,10 @@ class XmlScanner {
   };
 
   bool fill(std::size_t n);
-  std::string_view rest() const { return std::string_view(buf_).substr(pos_); }
+  std::string_view view(std::size_t from, std::size_t to) const {
+    return from == to ? std::string_view() : std::string_view(buf_.get() + from, to - from);
+  }
+  std::string_view rest() const { return view(pos_, size_); }
   std::optional<Token> markup();
   Token start_tag();
   Token end_tag();
@@ -102,7 +106,10 @@ class XmlScanner {
 
   std::string part_;
   ByteSource& source_;
-  std::string buf_;
+  // Bytes read and not yet consumed, in a buffer that is never zero-filled: a workbook of many
+  // small sheets opens a scanner per part.
+  std::unique_ptr<char[]> buf_;
+  std::size_t capacity_ = 0, size_ = 0;
   std::size_t pos_ = 0;          // next byte of buf_ to read
   std::uint64_t consumed_ = 0;   // bytes dropped from the front of buf_
   bool eof_ = false;
