@@ -52,6 +52,7 @@ for t in $targets; do
   dict=()
   if [ -f "$root/fuzz/$t.dict" ]; then dict=(-dict="$root/fuzz/$t.dict"); fi
   log="$work/$t.log"
+  touch "$work/$t.start"  # files of an earlier run in the same FUZZ_FINDINGS are not this one's
   rc=0
   # The outer limit only guards against a fuzzer that stops answering its own alarms.
   (cd "$work" && timeout -k 30 $((seconds + 300)) "$exe" -max_total_time="$seconds" -timeout=10 \
@@ -59,7 +60,8 @@ for t in $targets; do
     >"$log" 2>&1 || rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1 || true)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
-  found=$(find "$findings" -maxdepth 1 -type f -name "$t-*" ! -name "$t-slow-unit-*" ! -name '*.log' | sort || true)
+  found=$(find "$findings" -maxdepth 1 -type f -name "$t-*" -newer "$work/$t.start" ! -name "$t-slow-unit-*" \
+    ! -name '*.log' | sort || true)
   if [ "$rc" -eq 0 ] && [ -z "$found" ]; then
     result="nothing found"
   else

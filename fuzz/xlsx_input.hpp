@@ -35,7 +35,8 @@ inline std::filesystem::path write_workbook_input(const std::string& name, const
   if (at != std::string_view::npos && at != 0) ++at;
   while (at != std::string_view::npos) {
     const std::size_t name_end = text.find('\n', at + 3);
-    const std::string part(text.substr(at + 3, name_end == std::string_view::npos ? std::string_view::npos : name_end - at - 3));
+    const std::size_t name_size = name_end == std::string_view::npos ? std::string_view::npos : name_end - at - 3;
+    const std::string part(text.substr(at + 3, name_size));
     const std::size_t next = name_end == std::string_view::npos ? std::string_view::npos : text.find(marker, name_end);
     const std::size_t begin = name_end == std::string_view::npos ? text.size() : name_end + 1;
     const std::size_t end = next == std::string_view::npos ? text.size() : std::max(next, begin);

@@ -132,7 +132,7 @@ TEST_F(ExchangeTest, DumpWritesPlainGlobalsOnlyAndDebugDumpsEachExtraction) {
   ex.extract(response(R"({"token": "abc"})"), "token", "json", Value("$.token"));
   const std::string text = read("vars.yaml");
   EXPECT_NE(text.find("token: abc"), std::string::npos) << text;
-  EXPECT_NE(text.find("keep_null: ~"), std::string::npos) << text;
+  EXPECT_NE(text.find("keep_null: null"), std::string::npos) << text;
   EXPECT_NE(text.find("n: 1.5"), std::string::npos) << text;
   EXPECT_EQ(text.find("a_list"), std::string::npos) << text;
   EXPECT_EQ(text.find("a_map"), std::string::npos) << text;

@@ -61,6 +61,21 @@ TEST_F(YamlFileTest, SavesWholeMappingAndReadsItBackWithKinds) {
   EXPECT_EQ(files, 1);
 }
 
+// A file the user wrote, opened and saved by a run (which saves every variable it keeps), must
+// read back the same: these texts came back with line breaks folded into spaces, or as an
+// unreadable file.
+TEST_F(YamlFileTest, SavedFileReadsBackAsTheUserWroteIt) {
+  const fs::path p = dir_ / "vars.yaml";
+  write(p, "key: \"tabt\\r hee\\u15e9 \\x41 \\\" end\"\n\"\": empty key\n? ~\n: null key\n"
+           "\"---  m\": \"\\x7f\\x01\"\nnel: \"a\\Nb\\Lc\"\n");
+  const YamlFile before(p);
+  before.save();
+  const YamlFile after(p);
+  EXPECT_EQ(Value(after.data()), Value(before.data())) << read(p);
+  EXPECT_EQ(after.data().at("key"), Value("tabt\r hee\xE1\x97\xA9 A \" end"));
+  EXPECT_EQ(after.data().at("---  m"), Value("\x7F\x01"));
+}
+
 TEST_F(YamlFileTest, InvalidFilesAreErrorsNamingTheFileAndStayUntouched) {
   const fs::path broken = dir_ / "broken.yaml";
   write(broken, "a: [1, 2\nb: {");

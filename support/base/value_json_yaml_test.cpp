@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/value_json.hpp"
@@ -82,6 +85,39 @@ TEST(ValueYaml, DumpReadsBackToTheSameValue) {
          {"true", Value(true)}};
   const Value back = parse_yaml(dump_yaml(Value(d)));
   EXPECT_EQ(repr(back), repr(Value(d))) << dump_yaml(Value(d));
+}
+
+// Texts that read back changed (line breaks folded into spaces, a document marker, noncharacters
+// replaced) or not at all (control characters) while yaml-cpp wrote the YAML; as texts, keys and
+// inside blocks, they must read back as they were.
+TEST(ValueYaml, DumpKeepsTextsThatReadersTakeForBreaksMarkersOrControls) {
+  const std::string long_key(1500, 'k');
+  const std::vector<std::string> texts{"tabt\r hee", "a\r\nb\r", "登录\xC2\x85成功", "x\xE2\x80\xA8y\xE2\x80\xA9",
+                                       "---  m", "... end", "---", "\x7F\x01", "a\xEF\xBF\xBE" "b\xEF\xBF\xBF",
+                                       "\xEF\xB7\x90", "\xEF\xBB\xBFx", "ends:", "a: b # c", "\t", " lead",
+                                       "trail ", "\"'\\", long_key};
+  for (const std::string& text : texts) {
+    for (const Value& v : {Value(text), Value(Dict{{text, Value(text)}}), Value(List{Value(text)}),
+                           Value(Dict{{text, Value(List{Value(Dict{{text, Value(1)}})})}})}) {
+      const std::string yaml = dump_yaml(v);
+      try {
+        EXPECT_EQ(repr(parse_yaml(yaml)), repr(v)) << yaml;
+      } catch (const ValueError& e) {
+        ADD_FAILURE() << repr(v) << " wrote " << yaml << ", which does not read back: " << e.what();
+      }
+    }
+  }
+  // Other texts keep their characters as they are, in plain block style.
+  const Value tags = Value::list({Value("a"), Value(Dict{{"k", Value(1)}})});
+  const Value vars(Dict{{"user", Value(Dict{{"name", Value("张三")}, {"tags", tags}})},
+                        {"rows", Value::list({Value::list({Value(1), Value(2.5)}), Value()})},
+                        {"empty", Value(List{})}});
+  EXPECT_EQ(dump_yaml(vars),
+            "user:\n  name: 张三\n  tags:\n    - a\n    - k: 1\n"
+            "rows:\n  - - 1\n    - 2.5\n  - null\n"
+            "empty: []\n");
+  // Bytes that are not UTF-8 cannot be a YAML text.
+  EXPECT_EQ(repr(parse_yaml(dump_yaml(Value("a\xFF" "b")))), "'a\xEF\xBF\xBD" "b'");
 }
 
 }  // namespace tovik

@@ -1,13 +1,14 @@
 #include "support/base/value_yaml.hpp"
 
-#include <yaml-cpp/yaml.h>
-
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
+#include "support/base/utf8.hpp"
 #include "support/base/yaml_tree.hpp"
 
 namespace tovik {
@@ -99,59 +100,157 @@ Value resolve_plain_scalar(const std::string& s) {
 
 namespace {
 
-// yaml-cpp writes these as they are, even unquoted, but a YAML reader takes each for a line
-// break and folds it away: carriage return, NEL, line and paragraph separator.
-bool has_foreign_breaks(std::string_view s) {
-  for (const std::string_view b : {"\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"})
-    if (s.find(b) != std::string_view::npos) return true;
-  return false;
+// ---- writing ---------------------------------------------------------------------------------
+// Our own writer rather than yaml-cpp's: yaml-cpp's idea of a safe plain scalar and of a
+// printable character differs from libyaml's, which reads the files back, so texts came back
+// changed (carriage returns, NEL, line separators folded into spaces; "--- x" read as a document
+// marker; noncharacters replaced) or not at all (DEL). The rules below are libyaml's.
+
+// libyaml refuses implicit keys longer than 1024 characters; longer ones get "? key".
+constexpr std::size_t kMaxImplicitKey = 1000;
+
+std::uint32_t decode(std::string_view s, std::size_t i, std::size_t len) {
+  const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
+  switch (len) {
+    case 1: return b(0);
+    case 2: return (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
+    case 3: return (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
+    default: return (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
+  }
 }
 
-// "--- x" or "... x" at the start of a line is a document marker, not a text.
-bool starts_with_marker(std::string_view s) {
-  return s.substr(0, 3) == "---" || s.substr(0, 3) == "...";
+// Characters a reader takes as they are inside a scalar: printable, no line break (NEL, U+2028
+// and U+2029 are breaks to YAML), no byte order mark, no noncharacter.
+bool is_plain_char(std::uint32_t cp) {
+  if (cp < 0x80) return cp >= 0x20 && cp != 0x7F;
+  if (cp < 0xA0 || cp == 0x2028 || cp == 0x2029 || cp == 0xFEFF) return false;
+  if ((cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE) return false;
+  return true;
 }
 
-// A text (value or key) that reads back as the same text.
-void emit_text(YAML::Emitter& out, const std::string& s) {
-  if (has_foreign_breaks(s))
-    out << YAML::DoubleQuoted << YAML::EscapeNonAscii;  // escaped, so nothing is folded
-  else if (!resolve_plain_scalar(s).is_str() || starts_with_marker(s))  // would read back as something else
-    out << YAML::DoubleQuoted;
-  out << s;
+bool fits_plain(const std::string& s) {
+  if (s.empty() || !resolve_plain_scalar(s).is_str()) return false;  // would read back as another kind
+  if (std::string_view("-?:,[]{}#&*!|>'\"%@` ").find(s.front()) != std::string_view::npos) return false;
+  if (s.back() == ' ' || s.back() == ':') return false;
+  if (s.compare(0, 3, "...") == 0) return false;  // a document end marker
+  if (s.find(": ") != std::string::npos || s.find(" #") != std::string::npos) return false;
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t len = utf8_sequence_length(s, i);
+    if (len == 0 || !is_plain_char(decode(s, i, len))) return false;
+    i += len;
+  }
+  return true;
 }
 
-void emit(YAML::Emitter& out, const Value& v) {
+void append_escape(std::string& out, std::uint32_t cp) {
+  char buf[12];
+  if (cp <= 0xFF)
+    std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(cp));
+  else if (cp <= 0xFFFF)
+    std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(cp));
+  else
+    std::snprintf(buf, sizeof buf, "\\U%08X", static_cast<unsigned>(cp));
+  out += buf;
+}
+
+// A double-quoted scalar on one line. Bytes that are not UTF-8 cannot be written as text and
+// become U+FFFD (a value read from YAML never holds any).
+std::string quoted(const std::string& s) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t len = utf8_sequence_length(s, i);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    const std::uint32_t cp = decode(s, i, len);
+    switch (cp) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (is_plain_char(cp))
+          out.append(s, i, len);
+        else
+          append_escape(out, cp);
+    }
+    i += len;
+  }
+  out += '"';
+  return out;
+}
+
+std::string text_scalar(const std::string& s) { return fits_plain(s) ? s : quoted(s); }
+
+std::string scalar(const Value& v) {
   switch (v.kind()) {
-    case Value::Kind::None: out << YAML::Null; break;
-    case Value::Kind::Bool: out << (v.as_bool() ? "true" : "false"); break;
-    case Value::Kind::Int: out << static_cast<long long>(v.as_int()); break;
+    case Value::Kind::None: return "null";
+    case Value::Kind::Bool: return v.as_bool() ? "true" : "false";
+    case Value::Kind::Int: return std::to_string(v.as_int());
     case Value::Kind::Float: {
       const double d = v.as_float();
-      if (std::isnan(d)) out << ".nan";
-      else if (std::isinf(d)) out << (d < 0 ? "-.inf" : ".inf");
-      else out << format_float(d);
-      break;
+      if (std::isnan(d)) return ".nan";
+      if (std::isinf(d)) return d < 0 ? "-.inf" : ".inf";
+      return format_float(d);
     }
-    case Value::Kind::Str: emit_text(out, v.as_str()); break;
+    case Value::Kind::Str: return text_scalar(v.as_str());
     case Value::Kind::List:
-    case Value::Kind::Tuple:
-      out << YAML::BeginSeq;
-      for (const auto& e : v.as_list()) emit(out, e);
-      out << YAML::EndSeq;
-      break;
-    case Value::Kind::Dict:
-      out << YAML::BeginMap;
-      for (const auto& [k, e] : v.as_dict()) {
-        out << YAML::Key;
-        emit_text(out, k);
-        out << YAML::Value;
-        emit(out, e);
-      }
-      out << YAML::EndMap;
-      break;
-    case Value::Kind::Object:
-      throw TypeError("cannot write a " + v.type_name() + " object to YAML");
+    case Value::Kind::Tuple: return "[]";  // empty ones; others are blocks
+    case Value::Kind::Dict: return "{}";
+    case Value::Kind::Object: break;
+  }
+  throw TypeError("cannot write a " + v.type_name() + " object to YAML");
+}
+
+bool is_block(const Value& v) {
+  return (v.is_sequence() && !v.as_list().empty()) || (v.is_dict() && !v.as_dict().empty());
+}
+
+void write_block(std::string& out, const Value& v, std::size_t indent, bool first_inline);
+
+// What follows "key:" or "-": a scalar on the same line, or a block indented below.
+void write_child(std::string& out, const Value& v, std::size_t indent, bool after_dash) {
+  if (!is_block(v)) {
+    out += ' ';
+    out += scalar(v);
+    out += '\n';
+  } else if (after_dash) {  // "- a: 1" / "- - 1": the block's first line shares the dash's
+    out += ' ';
+    write_block(out, v, indent + 2, true);
+  } else {
+    out += '\n';
+    write_block(out, v, indent + 2, false);
+  }
+}
+
+void write_block(std::string& out, const Value& v, std::size_t indent, bool first_inline) {
+  bool first = true;
+  const auto start_line = [&] {
+    if (!(first && first_inline)) out.append(indent, ' ');
+    first = false;
+  };
+  if (v.is_sequence()) {
+    for (const Value& item : v.as_list()) {
+      start_line();
+      out += '-';
+      write_child(out, item, indent, true);
+    }
+    return;
+  }
+  for (const auto& [k, e] : v.as_dict()) {
+    start_line();
+    const std::string key = text_scalar(k);
+    if (key.size() > kMaxImplicitKey) {
+      out += "? " + key + "\n";
+      out.append(indent, ' ');
+    } else {
+      out += key;
+    }
+    out += ':';
+    write_child(out, e, indent, false);
   }
 }
 
@@ -160,12 +259,12 @@ void emit(YAML::Emitter& out, const Value& v) {
 Value parse_yaml(std::string_view text) { return to_value(parse_yaml_tree(text)); }
 
 std::string dump_yaml(const Value& v) {
-  YAML::Emitter out;
-  emit(out, v);
-  if (!out.good()) throw ValueError("cannot write YAML: " + out.GetLastError());
-  std::string s = out.c_str();
-  if (!s.empty() && s.back() != '\n') s += '\n';
-  return s;
+  std::string out;
+  if (is_block(v))
+    write_block(out, v, 0, false);
+  else
+    out = scalar(v) + "\n";
+  return out;
 }
 
 }  // namespace tovik

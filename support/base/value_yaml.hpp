@@ -11,7 +11,10 @@ namespace tovik {
 // Parses one YAML document (yaml_tree.hpp); malformed text is a YamlSyntaxError, a ValueError
 // naming line and column.
 Value parse_yaml(std::string_view text);
-// Block-style YAML text; texts that would read back as another kind are quoted.
+// Block-style YAML text that parse_yaml reads back as the same value (tuples as lists). Texts
+// that would read back as another kind, or that hold characters a reader folds or refuses, are
+// double-quoted with escapes; bytes that are not UTF-8 are written as U+FFFD. An object is a
+// TypeError.
 std::string dump_yaml(const Value& v);
 
 // The kind a plain (unquoted) scalar stands for.

@@ -1,6 +1,6 @@
 // A YAML document read into a tree whose nodes remember where they were written, for messages
 // that name a line. libyaml reads it: case files are read on every run, and libyaml reads them
-// several times faster than yaml-cpp, which stays the writer of YAML (value_yaml.hpp).
+// several times faster than yaml-cpp. Writing YAML is value_yaml.hpp's.
 #pragma once
 
 #include <cstddef>

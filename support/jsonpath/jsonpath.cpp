@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <compare>
 
+#include "support/base/errors.hpp"
+#include "support/base/printable.hpp"
 #include "support/jsonpath/jsonpath_program.hpp"
 
 namespace tovik::jsonpath {
@@ -124,20 +126,36 @@ void slice(const Selector& sel, const List& items, Nodes& out) {
   } else {
     const std::int64_t start = sel.start ? bound(*sel.start, -1, n - 1) : n - 1;
     const std::int64_t end = sel.end ? bound(*sel.end, -1, n - 1) : -1;
-    for (std::int64_t i = start; i > end; i = i - end > -step ? i + step : end)
+    // i - end + step, not i - end > -step: the step may be INT64_MIN, which has no negation
+    for (std::int64_t i = start; i > end; i = i - end + step > 0 ? i + step : end)
       out.push_back(&items[static_cast<std::size_t>(i)]);
   }
 }
 
+// Nodes an evaluation may visit, and copy out, before it is refused. Each '..' or filter can
+// multiply the work by the document's size ($..*..*..*, a '..' inside a filter of a '..' step),
+// so a short path over a small but deep response could otherwise run for hours. Real queries
+// stay far below: $..* over a 10 MB response visits about two million nodes.
+constexpr std::uint64_t kMaxWork = 10'000'000;
+
 class Evaluator {
  public:
-  explicit Evaluator(const Value& root) : root_(root) {}
+  Evaluator(const Value& root, const std::string& text) : root_(root), text_(text) {}
+
+  // Counts n units of work against kMaxWork.
+  void charge(std::uint64_t n) const {
+    work_ += n;
+    if (work_ > kMaxWork)
+      throw ValueError("JSONPath " + repr_text(text_) + " visits more than " + std::to_string(kMaxWork) +
+                       " nodes of this document; select less (fewer '..' steps and filters)");
+  }
 
   Nodes run(const Segments& segments, const Value& start) const {
     Nodes current{&start}, next, pending;
     for (const Segment& seg : segments) {
       next.clear();
       for (const Value* node : current) {
+        charge(1);
         if (!seg.descendant) {
           for (const Selector& sel : seg.selectors) select(sel, *node, next);
           continue;
@@ -147,6 +165,7 @@ class Evaluator {
         while (!pending.empty()) {
           const Value* v = pending.back();
           pending.pop_back();
+          charge(1);
           for (const Selector& sel : seg.selectors) select(sel, *v, next);
           const std::size_t mark = pending.size();
           for_each_child(*v, [&](const Value& c) {
@@ -169,24 +188,30 @@ class Evaluator {
           if (const Value* v = node.as_dict().find(sel.name)) out.push_back(v);
         break;
       case Selector::Kind::Wildcard:
-        for_each_child(node, [&](const Value& c) { out.push_back(&c); });
+        for_each_child(node, [&](const Value& c) {
+          charge(1);
+          out.push_back(&c);
+        });
         break;
       case Selector::Kind::Index:
         if (const Value* v = array_at(node, sel.index)) out.push_back(v);
         break;
       case Selector::Kind::FromEnd:
-        if (node.is_sequence()) {
-          const List& items = node.as_list();
-          const std::int64_t i = static_cast<std::int64_t>(items.size()) + sel.index;
-          if (i >= 0 && i < static_cast<std::int64_t>(items.size()))
-            out.push_back(&items[static_cast<std::size_t>(i)]);
-        }
+        // (@.length-N) is the index -N; a non-negative offset is past the end whatever the
+        // length (and length + offset could overflow)
+        if (sel.index < 0)
+          if (const Value* v = array_at(node, sel.index)) out.push_back(v);
         break;
       case Selector::Kind::Slice:
-        if (node.is_sequence()) slice(sel, node.as_list(), out);
+        if (node.is_sequence()) {
+          const std::size_t before = out.size();
+          slice(sel, node.as_list(), out);
+          charge(out.size() - before);
+        }
         break;
       case Selector::Kind::Filter:
         for_each_child(node, [&](const Value& c) {
+          charge(1);
           if (test(*sel.filter, c)) out.push_back(&c);
         });
         break;
@@ -227,7 +252,26 @@ class Evaluator {
   }
 
   const Value& root_;
+  const std::string& text_;
+  mutable std::uint64_t work_ = 0;
 };
+
+// The nodes of v (itself and everything under it), counted against the evaluator's budget before
+// evaluate() copies it: overlapping matches ($..*..*) copy the same subtrees many times.
+void charge_copy(const Evaluator& eval, const Value& v) {
+  std::vector<const Value*> pending{&v};
+  while (!pending.empty()) {
+    const Value* node = pending.back();
+    pending.pop_back();
+    eval.charge(1);
+    for_each_child(*node, [&](const Value& c) {
+      if (is_container(c))
+        pending.push_back(&c);
+      else
+        eval.charge(1);
+    });
+  }
+}
 
 }  // namespace
 
@@ -236,11 +280,13 @@ Path Path::compile(std::string_view expr) {
 }
 
 std::vector<const Value*> Path::select(const Value& root) const {
-  return Evaluator(root).run(program_->segments, root);
+  return Evaluator(root, program_->text).run(program_->segments, root);
 }
 
 std::vector<Value> Path::evaluate(const Value& root) const {
-  const Nodes nodes = select(root);
+  const Evaluator eval(root, program_->text);
+  const Nodes nodes = eval.run(program_->segments, root);
+  for (const Value* v : nodes) charge_copy(eval, *v);
   std::vector<Value> out;
   out.reserve(nodes.size());
   for (const Value* v : nodes) out.push_back(*v);

@@ -18,9 +18,11 @@ class Path {
   // A malformed expression is a ValueError quoting it with the 0-based character position.
   static Path compile(std::string_view expr);
 
-  // Every match in document order, copied out; no match is an empty list.
+  // Every match in document order, copied out; no match is an empty list. A path that would
+  // visit, or copy out, more than 10 million nodes of root (several '..' steps over a deep
+  // document) is a ValueError instead of a run that does not end.
   std::vector<Value> evaluate(const Value& root) const;
-  // The same matches as pointers into root, valid while root is unchanged.
+  // The same matches as pointers into root, valid while root is unchanged; the same limit.
   std::vector<const Value*> select(const Value& root) const;
 
   const std::string& text() const;

@@ -159,6 +159,44 @@ TEST(JsonPath, IndexAndSlice) {
   EXPECT_EQ(qj(R"({"0": 1})", "$[0]"), "[]");  // indexes select array elements only
 }
 
+// The ends of int64 as indexes, offsets and steps select what they mean and nothing undefined
+// (the step and offset below overflowed before).
+TEST(JsonPath, IndexesAtTheEndsOfInt64) {
+  const char* nums = "[0, 1, 2]";
+  EXPECT_EQ(qj(nums, "$[::-9223372036854775808]"), "[2]");
+  EXPECT_EQ(qj(nums, "$[1::-9223372036854775808]"), "[1]");
+  EXPECT_EQ(qj(nums, "$[(@.length+9223372036854775807)]"), "[]");
+  EXPECT_EQ(qj(nums, "$[(@.length-9223372036854775807)]"), "[]");
+  EXPECT_EQ(qj(nums, "$[-9223372036854775808]"), "[]");
+  EXPECT_EQ(qj(nums, "$[9223372036854775807]"), "[]");
+}
+
+// Every '..' step or filter can multiply the work by the document's size; past a budget the
+// evaluation is a ValueError naming the path, not a run that never ends (these ran for hours).
+TEST(JsonPath, RunawayEvaluationIsRefused) {
+  const Value deep = parse_json(std::string(300, '[') + std::string(300, ']'));
+  for (const char* expr : {"$..*..*..*..*..*", "$..[?(@..[?(@..[?(@..*)])])]"}) {
+    try {
+      Path::compile(expr).evaluate(deep);
+      ADD_FAILURE() << expr << " evaluated";
+    } catch (const ValueError& e) {
+      EXPECT_THAT(e.what(), StartsWith("JSONPath '" + std::string(expr) + "' visits more than 10000000 nodes"));
+    }
+  }
+  // Copies count too: $..* over 5000 nested lists visits 10000 nodes but would copy 12.5 million.
+  Value nested{List{}};
+  for (int i = 0; i < 5000; ++i) nested = Value(List{std::move(nested)});
+  EXPECT_EQ(Path::compile("$..*").select(nested).size(), 5000u);  // pointers copy nothing
+  EXPECT_THROW(Path::compile("$..*").evaluate(nested), ValueError);
+  // What real responses ask stays well inside: $..* over 100000 nodes.
+  const Value big = parse_json(R"({"items": [)" + [] {
+    std::string items;
+    for (int i = 0; i < 25000; ++i) items += std::string(i ? "," : "") + R"({"id": 1, "n": [2, 3]})";
+    return items;
+  }() + "]}");
+  EXPECT_EQ(Path::compile("$..*").evaluate(big).size(), 125001u);
+}
+
 TEST(JsonPath, UnionKeepsMemberOrder) {
   const char* doc = R"({"a": 1, "b": 2, "c": 3})";
   EXPECT_EQ(qj(doc, "$['c','a']"), "[3,1]");
