@@ -109,6 +109,7 @@ namespace {
 // libyaml refuses implicit keys longer than 1024 characters; longer ones get "? key".
 constexpr std::size_t kMaxImplicitKey = 1000;
 
+// The code point of the well-formed sequence of len bytes at s[i] (utf8_sequence_length).
 std::uint32_t decode(std::string_view s, std::size_t i, std::size_t len) {
   const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
   switch (len) {
