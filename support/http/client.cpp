@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -20,16 +22,35 @@ namespace tovik::http {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Collected {
   std::string body;
   int status = 0;
   std::string reason;
   HeaderList headers;
+  // When a byte last went out or came in, and how many had by then: the time-out counts from it.
+  Clock::time_point last_byte = Clock::now();
+  curl_off_t sent = 0, received = 0;
 };
 
 std::size_t on_body(char* data, std::size_t size, std::size_t n, void* user) {
-  static_cast<Collected*>(user)->body.append(data, size * n);
+  auto* c = static_cast<Collected*>(user);
+  c->body.append(data, size * n);
+  c->last_byte = Clock::now();
   return size * n;
+}
+
+// Notices bytes of the request body going out (and of the response, counted once more).
+int on_progress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+  if (!user) return 0;
+  auto* c = static_cast<Collected*>(user);
+  if (sent != c->sent || received != c->received) {
+    c->sent = sent;
+    c->received = received;
+    c->last_byte = Clock::now();
+  }
+  return 0;
 }
 
 // Blanks, tabs and the line's own CR LF: what curl hands over around a header's parts. Other
@@ -42,6 +63,7 @@ std::string_view trim_header_space(std::string_view s) {
 
 std::size_t on_header(char* data, std::size_t size, std::size_t n, void* user) {
   auto* c = static_cast<Collected*>(user);
+  c->last_byte = Clock::now();
   const std::string_view line(data, size * n);
   if (line.rfind("HTTP/", 0) == 0) {
     // a new status line: informational (1xx) blocks before it are forgotten
@@ -79,12 +101,18 @@ struct Client::Impl {
   std::vector<RequestHook> request_hooks;
   std::vector<ResponseHook> response_hooks;
   CookieJar jar;
+  // The request runs on a multi handle, which also keeps the open connections between requests,
+  // so that this loop, not curl, decides when a wait has lasted too long.
+  CURLM* multi = nullptr;
   CURL* easy = nullptr;
   char error[CURL_ERROR_SIZE] = {};
 
-  // The handle is made for the first request: a case that sends nothing costs no curl set-up.
+  // The handles are made for the first request: a case that sends nothing costs no curl set-up.
   CURL* handle();
   std::shared_ptr<Response> perform(const Request& req);
+  // Runs the transfer set up on easy. False when some wait (for the connection, the first byte,
+  // the next byte either way) lasted longer than wait; CURLE_OK or curl's failure otherwise.
+  bool transfer(Collected& got, std::chrono::nanoseconds wait, CURLcode& result);
 };
 
 Client::Client(Options options) : impl_(std::make_unique<Impl>()) {
@@ -100,6 +128,8 @@ Client::Client(Options options) : impl_(std::make_unique<Impl>()) {
 CURL* Client::Impl::handle() {
   if (easy) return easy;
   init_curl_once();
+  if (!multi) multi = curl_multi_init();
+  if (!multi) throw OSError("无法创建 HTTP 客户端（curl_multi_init 失败）");
   easy = curl_easy_init();
   if (!easy) throw OSError("无法创建 HTTP 客户端（curl_easy_init 失败）");
   // what holds for every request of this client; perform sets the rest each time
@@ -110,12 +140,16 @@ CURL* Client::Impl::handle() {
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &on_body);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &on_header);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &on_progress);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   if (const char* file = ca_bundle_from_env()) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
   return easy;
 }
 
 Client::~Client() {
-  if (impl_ && impl_->easy) curl_easy_cleanup(impl_->easy);
+  if (!impl_) return;
+  if (impl_->easy) curl_easy_cleanup(impl_->easy);
+  if (impl_->multi) curl_multi_cleanup(impl_->multi);
 }
 
 const std::string& Client::base_url() const { return impl_->base_url; }
@@ -228,12 +262,13 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
   CURL* c = handle();
   error[0] = '\0';
   curl_easy_setopt(c, CURLOPT_URL, req.url.c_str());
-  // a request may bring its own time-out; it is at least 1 ms (0 would mean none) and at most
-  // about 31 years
+  // A request may bring its own time-out. It bounds each wait, not the whole exchange: a large
+  // body that keeps arriving is not cut off. At least 1 ms (0 would mean none), at most about
+  // 31 years.
   const double wait = req.timeout > 0 ? req.timeout : timeout;
-  const long timeout_ms = static_cast<long>(std::clamp(std::ceil(wait * 1000), 1.0, 1e12));
-  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+  const double wait_ms = std::clamp(std::ceil(wait * 1000), 1.0, 1e12);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 0L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(wait_ms));
   const bool asks_encoding = has_header(req.headers, "Accept-Encoding");
 
   // every method option is set each time: the handle still holds those of the last request
@@ -276,16 +311,21 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
   Collected got;
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &got);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &got);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &got);
 
-  const CURLcode rc = curl_easy_perform(c);
+  CURLcode rc = CURLE_OK;
+  const bool in_time =
+      transfer(got, std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(wait_ms, 9e12) * 1e6)), rc);
   // nothing of this request stays pointed at once it is gone
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
   curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, nullptr);
+  const std::string what = req.method + " " + req.url;
+  if (!in_time) throw TimeoutError("请求超时（超过 " + format_float(wait) + " 秒）: " + what);
   if (rc != CURLE_OK) {
-    const std::string what = req.method + " " + req.url;
     const std::string detail = error[0] ? std::string(error) : std::string(curl_easy_strerror(rc));
     switch (rc) {
       case CURLE_OPERATION_TIMEDOUT:
@@ -316,6 +356,36 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
     if (iequals(k, "Set-Cookie"))
       if (auto pair = set_cookie_pair(v)) resp->cookies.set(pair->first, Value(pair->second));
   return resp;
+}
+
+bool Client::Impl::transfer(Collected& got, std::chrono::nanoseconds wait, CURLcode& result) {
+  CURLMcode mc = curl_multi_add_handle(multi, easy);
+  if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+  // the handle leaves the multi handle however this ends; a transfer cut short closes its connection
+  struct Detach {
+    CURLM* multi;
+    CURL* easy;
+    ~Detach() { curl_multi_remove_handle(multi, easy); }
+  } detach{multi, easy};
+
+  got.last_byte = Clock::now();
+  for (;;) {
+    int running = 0;
+    mc = curl_multi_perform(multi, &running);
+    if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+    if (running == 0) break;
+    const auto left = got.last_byte + wait - Clock::now();
+    if (left <= Clock::duration::zero()) return false;
+    // curl wakes earlier for its own timers and for traffic
+    const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    mc = curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left_ms, INT_MAX)), nullptr);
+    if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+  }
+  result = CURLE_OK;
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) result = msg->data.result;
+  return true;
 }
 
 }  // namespace tovik::http

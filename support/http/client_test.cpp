@@ -86,6 +86,17 @@ class ClientTest : public ::testing::Test {
             for (int i = 0; i < 2000; ++i) text += "第 " + std::to_string(i) + " 行\n";
             res.set_content(text, "text/plain; charset=utf-8");  // compressed when the client asks
           });
+          // eight bytes, the gap before each given in ms by ?gap= (the last one by ?last=)
+          s.Get("/trickle", [](const httplib::Request& req, httplib::Response& res) {
+            const int gap = std::stoi(req.get_param_value("gap"));
+            const int last = req.has_param("last") ? std::stoi(req.get_param_value("last")) : gap;
+            res.set_chunked_content_provider("text/plain", [gap, last](std::size_t offset, httplib::DataSink& sink) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(offset == 7 ? last : gap));
+              sink.write("abcdefgh" + offset, 1);
+              if (offset == 7) sink.done();
+              return true;
+            });
+          });
           s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1200));
             res.set_content("late", "text/plain");
@@ -362,6 +373,39 @@ TEST_F(ClientTest, TransportFailuresNameTheUrl) {
     EXPECT_NE(std::string(e.what()).find("0.2 秒"), std::string::npos) << e.what();
   }
   EXPECT_EQ(lenient.send(lenient.build_request("GET", "/slow"))->text, "late");
+}
+
+// The time-out bounds each wait, not the whole exchange: a body arriving a byte every 0.3 s for
+// 2.4 s is read whole with a 1 s time-out, and one gap longer than the time-out ends it.
+TEST_F(ClientTest, TheTimeOutBoundsEachWaitNotTheWholeExchange) {
+  Client::Options o;
+  o.base_url = server_.url();
+  o.timeout = 1;
+  Client c(std::move(o));
+  const auto r = c.send(c.build_request("GET", "/trickle?gap=300"));
+  EXPECT_EQ(r->text, "abcdefgh");
+  EXPECT_GT(r->elapsed, 2.0);
+  try {
+    c.send(c.build_request("GET", "/trickle?gap=100&last=1500"));
+    FAIL() << "no error";
+  } catch (const TimeoutError& e) {
+    EXPECT_STREQ(e.what(), ("请求超时（超过 1.0 秒）: GET " + server_.url("/trickle?gap=100&last=1500")).c_str());
+  }
+
+  // a listener that never accepts: the connection opens in its backlog, no answer ever comes
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  Request silent = c.build_request("GET", "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
+  silent.timeout = 0.3;
+  EXPECT_THROW(c.send(std::move(silent)), TimeoutError);
+  ::close(fd);
 }
 
 TEST_F(ClientTest, BadRequestsAndSettingsFailBeforeAnythingChanges) {
