@@ -24,7 +24,7 @@ using tovik::Value;
 using tovik::examples::SheetRows;
 using tovik::http::testing::LocalServer;
 
-class ApiRun : public testing::Test {
+class ApiRun : public ProjectTest {
  protected:
   ApiRun()
       : server_([this](httplib::Server& s) {
@@ -38,31 +38,14 @@ class ApiRun : public testing::Test {
         }) {}
 
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "api-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    fs::create_directory(root_ / "tmp");
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     write_file(root_ / "pytest.ini", "[pytest]\n");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   Finished tovik(std::vector<std::string> args) {
-    std::vector<std::string> argv{TOVIK_BIN, "run"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Child child(argv, root_,
-                {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", (root_ / "tmp").string()},
-                 {"TOVIK_API_BASE_URL", server_.url()}});
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    EXPECT_EQ(f.signal, 0) << f.all();
-    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
-    return f;
-  }
-  void workbook(const std::string& name, const std::vector<SheetRows>& sheets) {
-    tovik::examples::write_workbook(root_ / name, sheets);
+    args.insert(args.begin(), "run");
+    return run_tovik(args, {{"TOVIK_API_BASE_URL", server_.url()}});
   }
   // Every row of a sheet runs with the API keywords.
   static SheetRows api(std::string name, std::vector<List> rows) {
@@ -77,7 +60,6 @@ class ApiRun : public testing::Test {
   std::mutex mutex_;
   std::map<std::string, std::string> received_;
   LocalServer server_;
-  fs::path root_;
 };
 
 // The demo workbook covers merge rules, query parameters, cookies shared and set by responses,

@@ -31,7 +31,6 @@ using namespace tovik::e2e;
 using nlohmann::json;
 using tovik::List;
 using tovik::Value;
-using tovik::examples::SheetRows;
 
 const char* const kElementKey = "element-6066-11e4-a52e-4f735466cecf";
 const char* const kNoChain = "ActionChains未创建，请使用 ac_new 关键字创建后再操作";
@@ -160,7 +159,7 @@ class RecordingProxy {
 // ---------------------------------------------------------------------------------------------
 // The fixture: a fresh directory per test with pytest.ini and the variable file, removed after.
 
-class AppRun : public testing::Test {
+class AppRun : public ProjectTest {
  protected:
   static void SetUpTestSuite() {
     if (!fs::exists(fs::path(TOVIK_SOURCE_DIR) / "tools/node_modules/appium/index.js")) return;
@@ -177,10 +176,8 @@ class AppRun : public testing::Test {
   void SetUp() override {
     if (!appium_) GTEST_SKIP() << "Appium is not installed in tools/node_modules (run scripts/setup)";
     ASSERT_TRUE(appium_->ready()) << "Appium did not start; its log:\n" << appium_->log();
-    std::string tmpl = (fs::temp_directory_path() / "app-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    fs::create_directory(root_ / "tmp");
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     // The fixtures open app sessions from these settings; new_driver rows name hub and
     // capabilities themselves.
     write_file(root_ / "pytest.ini",
@@ -192,31 +189,17 @@ class AppRun : public testing::Test {
     write_file(root_ / "variables.yaml", "hub: " + proxy_->url() + "\n");
     proxy_->clear();
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!root_.empty()) fs::remove_all(root_, ec);
-  }
 
   // Capabilities of a fake-driver session, written bare as testers write them.
   static std::string caps() {
     return json{{"platformName", "Fake"}, {"automationName", "Fake"}, {"deviceName", "fake"}, {"app", TOVIK_FAKE_APP}}.dump();
   }
 
-  Finished tovik(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{TOVIK_BIN, "run"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Child child(argv, root_,
-                {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", (root_ / "tmp").string()}, {"TOVIK_UI_SELENIUM_GRID", proxy_->url()},
-                 {"TOVIK_UI_CAPABILITIES", caps()}});
-    Finished f = child.wait(90s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    EXPECT_EQ(f.signal, 0) << f.all();
-    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
+  Finished tovik(std::vector<std::string> args) {
+    args.insert(args.begin(), "run");
+    Finished f = run_tovik(args, {{"TOVIK_UI_SELENIUM_GRID", proxy_->url()}, {"TOVIK_UI_CAPABILITIES", caps()}}, 90s);
     log_ = read_file(root_ / "tovik.log");
     return f;
-  }
-  void workbook(const std::string& name, const std::vector<SheetRows>& sheets) {
-    tovik::examples::write_workbook(root_ / name, sheets);
   }
   static std::string failure_of(const std::string& out, const std::string& nodeid) {
     return section(out, "_ " + nodeid + " _", "\n___");
@@ -246,7 +229,6 @@ class AppRun : public testing::Test {
 
   static Appium* appium_;
   static RecordingProxy* proxy_;
-  fs::path root_;
   std::string log_;
 };
 

@@ -16,37 +16,21 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tovik::e2e;
 using tovik::List;
-using tovik::examples::SheetRows;
 using tovik::http::testing::LocalServer;
 
-class BadInput : public testing::Test {
+class BadInput : public ProjectTest {
  protected:
   BadInput() : server_([](httplib::Server& s) { tovik::examples::add_demo_api(s); }) {}
 
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "bad-input-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     write_file(root_ / "pytest.ini", "[pytest]\n");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  std::vector<std::pair<std::string, std::string>> env() const {
-    return {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TOVIK_API_BASE_URL", server_.url()}};
-  }
+  Env env() const { return run_env({{"TOVIK_API_BASE_URL", server_.url()}}); }
   Finished tovik(std::vector<std::string> args) {
-    std::vector<std::string> argv{TOVIK_BIN, "run"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Child child(argv, root_, env());
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    EXPECT_EQ(f.signal, 0) << f.all();
-    return f;
-  }
-  void workbook(const std::string& name, const std::vector<SheetRows>& sheets) {
-    tovik::examples::write_workbook(root_ / name, sheets);
+    args.insert(args.begin(), "run");
+    return run_tovik(args, {{"TOVIK_API_BASE_URL", server_.url()}});
   }
   // Every file the run wrote: the log file, the allure results and attachments, the JUnit XML.
   std::string everything_written() const {
@@ -58,7 +42,6 @@ class BadInput : public testing::Test {
   }
 
   LocalServer server_;
-  fs::path root_;
 };
 
 // A results directory or JUnit file that cannot be written is refused before the first case;

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include "examples/workbook_writer.hpp"
 #include "support/base/value.hpp"
 
 extern char** environ;
@@ -183,6 +184,8 @@ class Child {
   std::string out_, err_;
 };
 
+using Env = std::vector<std::pair<std::string, std::string>>;
+
 // ---------------------------------------------------------------------------------------------
 // Files, rows, output
 
@@ -277,5 +280,56 @@ inline std::string section(const std::string& text, const std::string& from, con
   const auto stop = line_end == std::string::npos ? std::string::npos : text.find(to, line_end);
   return text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
 }
+
+// ---------------------------------------------------------------------------------------------
+// The fixtures' base
+
+// A project folder of its own for each test (root_), with tmp_ inside as the runs' TMPDIR (the
+// tmp_path fixture and browser profiles go there), removed afterwards; tovik runs in it with a
+// fixed terminal width and no colours. Tests of the tovik binary define TOVIK_BIN.
+class ProjectTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "tovik-e2e-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    tmp_ = root_ / "tmp";
+    fs::create_directory(tmp_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+
+  // The environment of a run: the usual settings and then extra, whose names must differ.
+  Env run_env(const Env& extra = {}) const {
+    Env env{{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}};
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+
+#ifdef TOVIK_BIN
+  // Runs `tovik args...` (the command first, e.g. "run") in dir (the project by default), waiting
+  // at most limit. Every run must end on its own, by exit, and not with an internal error: bad
+  // input never crashes it.
+  Finished run_tovik(std::vector<std::string> args, const Env& extra = {},
+                     std::chrono::milliseconds limit = 60s, const fs::path& dir = {}) {
+    args.insert(args.begin(), TOVIK_BIN);
+    Child child(args, dir.empty() ? root_ : dir, run_env(extra));
+    Finished f = child.wait(limit);
+    EXPECT_FALSE(f.timed_out) << "tovik did not end\n" << f.all();
+    EXPECT_EQ(f.signal, 0) << "tovik died of a signal\n" << f.all();
+    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
+    return f;
+  }
+#endif
+
+  void workbook(const fs::path& rel, const std::vector<examples::SheetRows>& sheets) {
+    fs::create_directories((root_ / rel).parent_path());
+    examples::write_workbook(root_ / rel, sheets);
+  }
+
+  fs::path root_, tmp_;
+};
 
 }  // namespace tovik::e2e

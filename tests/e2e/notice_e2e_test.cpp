@@ -40,7 +40,7 @@ struct Robots {
   std::vector<std::string> dingtalk_problems;
 };
 
-class NoticeRun : public testing::Test {
+class NoticeRun : public ProjectTest {
  protected:
   NoticeRun()
       : server_([this](httplib::Server& s) {
@@ -63,11 +63,10 @@ class NoticeRun : public testing::Test {
         }) {}
 
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "notice-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     write_file(root_ / "pytest.ini", "[pytest]\n");
-    tovik::examples::write_workbook(root_ / "test_n.xlsx", {
+    workbook("test_n.xlsx", {
         {"通过一", {R(1, "", "assert", 1, "equal", 1)}},
         {"通过二", {R(1, "", "assert", "a", "in", "abc")}},
         {"失败", {R(1, "", "assert", 1, "equal", 2)}},
@@ -75,23 +74,10 @@ class NoticeRun : public testing::Test {
         {"不选", {R(nullptr, nullptr, "@tags", "slow"), R(1, "", "assert", 1, "equal", 1)}},
     });
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  Finished tovik(std::vector<std::pair<std::string, std::string>> env) {
-    env.emplace_back("COLUMNS", "80");
-    env.emplace_back("NO_COLOR", "1");
-    Child child({TOVIK_BIN, "run", "-m", "not slow"}, root_, env);
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    return f;
-  }
+  Finished tovik(const Env& env) { return run_tovik({"run", "-m", "not slow"}, env); }
 
   Robots robots_;
   LocalServer server_;
-  fs::path root_;
 };
 
 TEST_F(NoticeRun, TheSummaryReachesEveryChannelOnceWithTheRunsCounts) {

@@ -17,36 +17,20 @@ using namespace tovik::e2e;
 using nlohmann::json;
 using tovik::http::testing::LocalServer;
 
-class Report : public testing::Test {
+class Report : public ProjectTest {
  protected:
   void SetUp() override {
     if (!fs::exists(TOVIK_ALLURE)) GTEST_SKIP() << "allure program not installed at " << TOVIK_ALLURE;
-    std::string tmpl = (fs::temp_directory_path() / "report-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    tovik::examples::write_workbook(root_ / "test_r.xlsx", {
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
+    workbook("test_r.xlsx", {
         {"通过一", {R(1, "", "assert", 1, "equal", 1)}},
         {"通过二", {R(1, "", "assert", "a", "in", "abc")}},
         {"失败", {R(1, "", "assert", 1, "equal", 2)}},
     });
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!root_.empty()) fs::remove_all(root_, ec);
-  }
-
-  Finished tovik(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {}) {
-    args.insert(args.begin(), TOVIK_BIN);
-    env.emplace_back("COLUMNS", "80");
-    env.emplace_back("NO_COLOR", "1");
-    Child child(args, root_, env);
-    Finished f = child.wait(120s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    return f;
-  }
+  Finished tovik(const std::vector<std::string>& args, const Env& env = {}) { return run_tovik(args, env, 120s); }
   json summary(const fs::path& report) { return json::parse(read_file(report / "widgets/summary.json"))["statistic"]; }
-
-  fs::path root_;
 };
 
 TEST_F(Report, ARunsResultsBecomeAReportWhoseHistoryGrowsRunByRun) {
@@ -120,10 +104,10 @@ TEST_F(Report, ShowAnnouncesTheReportAndServesItUntilCtrlC) {
   fs::permissions(root_ / "allure-local", fs::perms::owner_all);
 
   Child child({TOVIK_BIN, "report", "-s"}, root_,
-              {{"TOVIK_ALLURE_PATH", (root_ / "allure-local").string()},
-               {"TOVIK_ALLURE_LOCAL_PORT", std::to_string(port)},
-               {"TOVIK_ALLURE_URL", "http://reports.example/run-7"},
-               {"TOVIK_QYWX_URL", robot.url("/cgi-bin/webhook/send?key=k")}});
+              run_env({{"TOVIK_ALLURE_PATH", (root_ / "allure-local").string()},
+                       {"TOVIK_ALLURE_LOCAL_PORT", std::to_string(port)},
+                       {"TOVIK_ALLURE_URL", "http://reports.example/run-7"},
+                       {"TOVIK_QYWX_URL", robot.url("/cgi-bin/webhook/send?key=k")}}));
   httplib::Client client("127.0.0.1", port);
   client.set_connection_timeout(1);
   int status = 0;

@@ -53,44 +53,17 @@ std::vector<std::string> fixture_dirs(const fs::path& dir) {
 // ---------------------------------------------------------------------------------------------
 // The fixture: a fresh directory per test, removed after.
 
-class TovikRun : public testing::Test {
+class TovikRun : public ProjectTest {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "runner-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    tmp_ = root_ / "tmp";  // TMPDIR of the runs: the tmp_path fixture creates its directories here
-    fs::create_directory(tmp_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  Env env() const { return run_env(); }
 
-  std::vector<std::pair<std::string, std::string>> env() const {
-    return {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}};
-  }
-
-  // Runs `tovik run args...` in dir (the test's directory by default). Every run must end on its
-  // own, by exit, with a status other than "internal error": bad input never crashes it.
-  Finished tovik(const std::vector<std::string>& args, const fs::path& dir = {}) {
-    std::vector<std::string> argv{TOVIK_BIN, "run"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Child child(argv, dir.empty() ? root_ : dir, env());
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << "tovik run did not end\n" << f.all();
-    EXPECT_EQ(f.signal, 0) << "tovik run died of a signal\n" << f.all();
-    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
-    return f;
+  // Runs `tovik run args...` in dir (the test's directory by default).
+  Finished tovik(std::vector<std::string> args, const fs::path& dir = {}) {
+    args.insert(args.begin(), "run");
+    return run_tovik(args, {}, 60s, dir);
   }
 
   void ini(const std::string& body) { write_file(root_ / "pytest.ini", "[pytest]\n" + body); }
-  void workbook(const fs::path& rel, const std::vector<SheetRows>& sheets) {
-    fs::create_directories((root_ / rel).parent_path());
-    tovik::examples::write_workbook(root_ / rel, sheets);
-  }
-
-  fs::path root_, tmp_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -33,7 +33,6 @@ using namespace std::chrono_literals;
 using namespace tovik::e2e;
 using tovik::List;
 using tovik::Value;
-using tovik::examples::SheetRows;
 
 // A step without number and description: keyword, then its arguments.
 template <class... T>
@@ -167,7 +166,7 @@ class Pages {
 // ---------------------------------------------------------------------------------------------
 // The fixture: a fresh directory per test with pytest.ini and the variable file, removed after.
 
-class WebRun : public testing::Test {
+class WebRun : public ProjectTest {
  protected:
   static void SetUpTestSuite() {
     if (!chromedriver_program().empty()) pages_ = new Pages;
@@ -180,11 +179,8 @@ class WebRun : public testing::Test {
   void SetUp() override {
     if (!pages_) GTEST_SKIP() << "chromedriver is not installed (Debian: apt-get install chromium-driver)";
     ASSERT_TRUE(pages_->ok()) << "cannot serve the demo pages on 127.0.0.1";
-    std::string tmpl = (fs::temp_directory_path() / "web-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    tmp_ = root_ / "tmp";  // TMPDIR of the runs: the browser profiles go here
-    fs::create_directory(tmp_);
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     marker_ = "TOVIK_WEB_E2E_RUN=" + root_.string();
     settings(3);
     write_file(root_ / "variables.yaml", "demo_url: " + pages_->url() + "\n");
@@ -193,8 +189,7 @@ class WebRun : public testing::Test {
   void TearDown() override {
     // whatever a failed test left running goes, so the next test starts clean
     for (const Proc& p : leftovers(marker_, groups_)) ::kill(p.pid, SIGKILL);
-    std::error_code ec;
-    if (!root_.empty()) fs::remove_all(root_, ec);
+    ProjectTest::TearDown();
   }
 
   void settings(double wait_max) {
@@ -206,8 +201,11 @@ class WebRun : public testing::Test {
                           "wait_poll = 0.1\n"));
   }
 
-  void workbook(const std::string& name, const std::vector<SheetRows>& sheets) {
-    tovik::examples::write_workbook(root_ / name, sheets);
+  // A local browser of pytest.ini's settings, and the marker that finds what the run started.
+  Env browser_env() const {
+    return run_env({{"TOVIK_UI_SELENIUM_GRID", ""},
+                    {"TOVIK_UI_CAPABILITIES", ""},
+                    {marker_.substr(0, marker_.find('=')), marker_.substr(marker_.find('=') + 1)}});
   }
 
   // Runs `tovik run args...` in the test's directory; `during` is called while it runs, with
@@ -217,10 +215,7 @@ class WebRun : public testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     Finished f;
     {
-      Child child(argv, root_,
-                  {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}, {"TOVIK_UI_SELENIUM_GRID", ""},
-                   {"TOVIK_UI_CAPABILITIES", ""},
-                   {marker_.substr(0, marker_.find('=')), marker_.substr(marker_.find('=') + 1)}});
+      Child child(argv, root_, browser_env());
       if (during) {
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (!during(child) && std::chrono::steady_clock::now() < deadline) {
@@ -255,7 +250,6 @@ class WebRun : public testing::Test {
   }
 
   static Pages* pages_;
-  fs::path root_, tmp_;
   std::string marker_, log_;
   std::set<pid_t> groups_;
 };
@@ -587,9 +581,7 @@ TEST_F(WebRun, ATovikKilledMidCaseLeavesNoBrowser) {
   workbook("test_killed.xlsx", {{"长", on_own_browser({K("goto", "{demo_url}/web/form"), K("sleep", 30)})}});
   std::vector<pid_t> drivers;
   {
-    Child child({TOVIK_BIN, "run", "--log-cli-level=INFO"}, root_,
-                {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", tmp_.string()}, {"TOVIK_UI_SELENIUM_GRID", ""},
-                 {"TOVIK_UI_CAPABILITIES", ""}, {marker_.substr(0, marker_.find('=')), marker_.substr(marker_.find('=') + 1)}});
+    Child child({TOVIK_BIN, "run", "--log-cli-level=INFO"}, root_, browser_env());
     for (const auto until = std::chrono::steady_clock::now() + 60s;
          child.out().find("【sleep】") == std::string::npos && std::chrono::steady_clock::now() < until;)
       child.pump(50ms);

@@ -18,30 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tovik::e2e;
 
-class XlsxRun : public testing::Test {
+class XlsxRun : public ProjectTest {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "xlsx-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    fs::create_directory(root_ / "tmp");
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     write_file(root_ / "pytest.ini", "[pytest]\n");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
 
-  Finished tovik() {
-    Child child({TOVIK_BIN, "run"}, root_, {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", (root_ / "tmp").string()}});
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    EXPECT_EQ(f.signal, 0) << f.all();
-    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
-    return f;
-  }
-
-  fs::path root_;
+  Finished tovik() { return run_tovik({"run"}); }
 };
 
 // One case row: the text a tester types, compared with a cell written as a date or time.

@@ -21,7 +21,7 @@ using namespace tovik::e2e;
 using nlohmann::json;
 using tovik::http::testing::LocalServer;
 
-class YamlRun : public testing::Test {
+class YamlRun : public ProjectTest {
  protected:
   YamlRun()
       : server_([this](httplib::Server& s) {
@@ -37,29 +37,15 @@ class YamlRun : public testing::Test {
         }) {}
 
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "yaml-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    fs::create_directory(root_ / "tmp");
+    ProjectTest::SetUp();
+    if (HasFatalFailure()) return;
     write_file(root_ / "pytest.ini", "[pytest]\ntovik_variables = vars.yaml\n");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
 
-  std::vector<std::pair<std::string, std::string>> env() const {
-    return {{"COLUMNS", "80"}, {"NO_COLOR", "1"}, {"TMPDIR", (root_ / "tmp").string()}, {"TOVIK_API_BASE_URL", server_.url()}};
-  }
+  Env env() const { return run_env({{"TOVIK_API_BASE_URL", server_.url()}}); }
   Finished tovik(std::vector<std::string> args) {
-    std::vector<std::string> argv{TOVIK_BIN, "run"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Child child(argv, root_, env());
-    Finished f = child.wait(60s);
-    EXPECT_FALSE(f.timed_out) << f.all();
-    EXPECT_EQ(f.signal, 0) << f.all();
-    EXPECT_NE(f.status, 3) << "internal error\n" << f.all();
-    return f;
+    args.insert(args.begin(), "run");
+    return run_tovik(args, {{"TOVIK_API_BASE_URL", server_.url()}});
   }
   std::vector<std::string> seen() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -79,7 +65,6 @@ class YamlRun : public testing::Test {
   std::mutex mutex_;
   std::vector<std::string> seen_;
   LocalServer server_;
-  fs::path root_;
 };
 
 TEST_F(YamlRun, TheDemoSuiteYamlCasesPass) {
