@@ -48,7 +48,7 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
       }
       logger->debug("{},找到元素...", now_stamp());
       if (static_cast<std::int64_t>(list.size()) <= locator.index()) {
-        logger->info("元素定位成功，但是数量不足: {} <= {}", list.size(), locator.index());
+        logger->info("元素定位成功，但是数量不足: {} <= {}", list.size(), locator.index_text());
         return Value(false);
       }
       auto ele = list[static_cast<std::size_t>(locator.index())];

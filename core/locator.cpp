@@ -1,5 +1,7 @@
 #include "core/locator.hpp"
 
+#include <limits>
+
 #include <utility>
 #include <vector>
 
@@ -92,14 +94,16 @@ void TovikLocator::set_by(const Value& v) {
 
 void TovikLocator::set_index(const Value& v) {
   const std::string& s = text_of(v, "index");
-  bool digits = !s.empty() && s.size() <= 18;
-  for (char c : s) digits = digits && c >= '0' && c <= '9';
-  if (!digits) parse_failure("定位器解析失败: 位置索引不正确 index=" + tovik::repr(v));
-  _index = std::stoll(s);
+  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos)
+    parse_failure("定位器解析失败: 位置索引不正确 index=" + tovik::repr(v));
+  const Value index = Value::integer(s);
+  _index_text = index.int_text();
+  // no page has that many matches: the lookup waits for them as for any index beyond the matches
+  _index = index.is_big_int() ? std::numeric_limits<std::int64_t>::max() : index.as_int();
 }
 
 std::string TovikLocator::repr() const {
-  return "Locator(value='" + _value + "', by='" + _by + "', index=" + std::to_string(_index) + ")";
+  return "Locator(value='" + _value + "', by='" + _by + "', index=" + _index_text + ")";
 }
 
 }  // namespace tovik

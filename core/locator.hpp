@@ -25,8 +25,12 @@ class TovikLocator {
   const std::string& by() const { return _by; }
   // Takes a strategy name such as "XPATH", "ID", "ACCESSIBILITY_ID".
   void set_by(const Value& v);
+  // The index, or the largest int64 for one of more digits than 64 bits hold: no lookup finds
+  // that many elements.
   std::int64_t index() const { return _index; }
-  // Takes a text of decimal digits.
+  // The index exactly as a number, e.g. "3" for "003".
+  const std::string& index_text() const { return _index_text; }
+  // Takes a text of decimal digits, of any length.
   void set_index(const Value& v);
 
   // Locator(value='//input', by='xpath', index=0)
@@ -35,6 +39,7 @@ class TovikLocator {
  private:
   std::string _by = "xpath";
   std::int64_t _index = 0;
+  std::string _index_text = "0";
   std::string _value;
   std::string _escape_source;
   std::string _escape_target;

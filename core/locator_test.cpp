@@ -1,5 +1,7 @@
 #include "core/locator.hpp"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "support/base/errors.hpp"
@@ -38,6 +40,17 @@ TEST(Locator, FieldsDefaultsAndStripping) {
   EXPECT_EQ(escaped.index(), 3);
   // quotes inside the value are shown as they are
   EXPECT_EQ(TovikLocator("//a[@x='1']").repr(), "Locator(value='//a[@x='1']', by='xpath', index=0)");
+}
+
+// Any non-negative integer is an index; one past 64 bits waits like any index beyond the matches.
+TEST(Locator, IndexesOfAnySize) {
+  const TovikLocator big("//li;;XPATH;;000123456789012345678901234567890");
+  EXPECT_EQ(big.index_text(), "123456789012345678901234567890");
+  EXPECT_EQ(big.index(), INT64_MAX);
+  EXPECT_EQ(big.repr(), "Locator(value='//li', by='xpath', index=123456789012345678901234567890)");
+  const TovikLocator plain("//li;;XPATH;;0042");
+  EXPECT_EQ(plain.index(), 42);
+  EXPECT_EQ(plain.repr(), "Locator(value='//li', by='xpath', index=42)");
 }
 
 TEST(Locator, BadStrategyOrIndexIsLoggedAndRaised) {

@@ -77,6 +77,16 @@ TEST_F(AssertFixture, SchemaInferredFromTheSample) {
   EXPECT_NE(run({sample, Value("scheme"), Value(R"({"code": "0", "data": ["a"]})")}), "passed");
   EXPECT_NE(run({sample, Value("scheme"), Value(R"({"code": 0, "data": [1]})")}), "passed");
   EXPECT_THROW(run({sample, Value("scheme"), Value("{not json")}), JsonDecodeError);
+
+  // integers past 64 bits are integers, of either sign; the sample's own floats ask for numbers
+  const Value n(R"({"n": 1})");
+  for (const char* whole : {R"({"n": 1e19})", R"({"n": -1e19})", R"({"n": 1e300})", R"({"n": 123456789012345678901234567890})"})
+    EXPECT_EQ(run({n, Value("scheme"), Value(whole)}), "passed") << whole;
+  EXPECT_EQ(run({n, Value("scheme"), Value(R"({"n": 1.5})")}),
+            "AssertionError:Response schema invalid  ( a={'n': 1} on b={'n': 1.5})");
+  EXPECT_EQ(run({Value(R"({"n": 1e19})"), Value("scheme"), Value(R"({"n": 0.5})")}), "passed");
+  EXPECT_EQ(run({Value(R"({"n": -98765432109876543210})"), Value("scheme"), Value(R"({"n": 0.5})")}),
+            "AssertionError:Response schema invalid  ( a={'n': -98765432109876543210} on b={'n': 0.5})");
 }
 
 TEST_F(AssertFixture, UnknownMethodsAndUncomparableKinds) {

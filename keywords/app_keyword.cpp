@@ -30,7 +30,7 @@ Param seconds(std::string name, double default_value) {
 Param pixel(std::string name) {
   Param p = required(name, ParamKind::Integer);
   p.check = [name](const Value& v) {
-    if (v.as_int() < std::numeric_limits<int>::min() || v.as_int() > std::numeric_limits<int>::max())
+    if (v.is_big_int() || v.as_int() < std::numeric_limits<int>::min() || v.as_int() > std::numeric_limits<int>::max())
       throw ValueError("坐标 " + name + " 超出范围: " + str(v));
     return v;
   };

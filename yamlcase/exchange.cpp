@@ -61,11 +61,12 @@ void Exchange::extract(const http::Response& resp, const std::string& var_name, 
         value = Value("not data");
       } else {
         const auto n = static_cast<std::int64_t>(results.size());
-        std::int64_t i = index.as_int();
+        // an index beyond 64 bits is out of range like any other too large for the matches
+        std::int64_t i = index.is_big_int() ? n : index.as_int();
         if (i < 0) i += n;
         if (i < 0 || i >= n)
-          throw IndexError("list index out of range: index " + std::to_string(index.as_int()) + " of " +
-                           std::to_string(n) + " matches");
+          throw IndexError("list index out of range: index " + index.int_text() + " of " + std::to_string(n) +
+                           " matches");
         value = results[static_cast<std::size_t>(i)];
       }
     }

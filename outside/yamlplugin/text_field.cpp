@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 #include "support/base/errors.hpp"
@@ -31,8 +32,9 @@ std::string text_of(const std::string& assert_name, std::string_view field, cons
 std::int64_t length_of(const std::string& assert_name, std::string_view field, const Value& v) {
   if (!v.is_int())
     throw TypeError(where(assert_name, field) + " 应为非负整数，实际为 " + v.type_name() + ": " + repr(v));
-  if (v.as_int() < 0) throw ValueError(where(assert_name, field) + " 应为非负整数，实际为 " + repr(v));
-  return v.as_int();
+  if (v.int_text()[0] == '-') throw ValueError(where(assert_name, field) + " 应为非负整数，实际为 " + repr(v));
+  // no text is that long: the largest int64 compares the same
+  return v.is_big_int() ? std::numeric_limits<std::int64_t>::max() : v.as_int();
 }
 
 double bound_of(const std::string& assert_name, std::string_view field, const Value& v) {

@@ -153,7 +153,7 @@ void check_retry(const YamlNode& n, const Place& p) {
   check_checks(*until, "retry.until", p);
   const YamlNode* t = n.find("times");
   const Value times = given(t) ? to_value(*t) : Value(3);
-  if (!times.is_int() || times.as_int() < 1 || times.as_int() > 1000)
+  if (!times.is_int() || times.is_big_int() || times.as_int() < 1 || times.as_int() > 1000)
     throw ValueError(p.at(n) + ": retry.times 应为 1 到 1000 的整数（最多发送次数），实际为 " + repr(times));
   const YamlNode* i = n.find("interval");
   const Value interval = given(i) ? to_value(*i) : Value(1.0);

@@ -30,7 +30,7 @@ void repr_into(std::string& out, const Value& v) {
   switch (v.kind()) {
     case Value::Kind::None: out += "None"; break;
     case Value::Kind::Bool: out += v.as_bool() ? "True" : "False"; break;
-    case Value::Kind::Int: out += std::to_string(v.as_int()); break;
+    case Value::Kind::Int: out += v.int_text(); break;
     case Value::Kind::Float: out += format_float(v.as_float()); break;
     case Value::Kind::Str: out += repr_text(v.as_str()); break;
     case Value::Kind::List:

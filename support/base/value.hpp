@@ -1,6 +1,7 @@
 // The one value type that flows between case files, keywords and the variable store.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -25,6 +26,14 @@ class Object {
 };
 
 using List = std::vector<Value>;
+
+// An integer beyond the signed 64-bit range (JSON texts and YAML files may hold one), kept as its
+// decimal digits, "-" first when negative and no leading zeros, so that it compares and prints
+// exactly.
+struct BigInt {
+  std::string digits;
+  bool operator==(const BigInt&) const = default;
+};
 
 // Mapping with text keys that keeps insertion order (assignment to an existing key keeps its place).
 class Dict {
@@ -82,6 +91,9 @@ class Value {
   Value(std::shared_ptr<Object> o);
 
   static Value tuple(List items);
+  // The integer a decimal text stands for: [-+]?[0-9]+ and nothing else (ValueError otherwise).
+  // An int either way: 64 bits when it fits, else kept exactly as a BigInt.
+  static Value integer(std::string_view decimal);
   static Value list(std::initializer_list<Value> items) { return Value(List(items)); }
 
   Kind kind() const { return kind_; }
@@ -91,7 +103,8 @@ class Value {
 
   bool is_none() const { return kind_ == Kind::None; }
   bool is_bool() const { return kind_ == Kind::Bool; }
-  bool is_int() const { return kind_ == Kind::Int; }
+  bool is_int() const { return kind_ == Kind::Int; }  // of any size
+  bool is_big_int() const { return kind_ == Kind::Int && std::holds_alternative<BigInt>(data_); }
   bool is_float() const { return kind_ == Kind::Float; }
   bool is_number() const { return kind_ == Kind::Int || kind_ == Kind::Float; }
   bool is_str() const { return kind_ == Kind::Str; }
@@ -103,8 +116,12 @@ class Value {
 
   // Accessors throw TypeError when the kind differs.
   bool as_bool() const;
+  // OverflowError for an int beyond 64 bits: whatever needs a machine integer cannot use it.
   std::int64_t as_int() const;
-  double as_float() const;  // ints widen
+  // Ints widen; OverflowError for an int beyond double's range (more than 308 digits).
+  double as_float() const;
+  // The decimal digits of an int of any size (bools as 0 and 1).
+  std::string int_text() const;
   const std::string& as_str() const;
   const List& as_list() const;  // list or tuple
   List& as_list();
@@ -128,10 +145,15 @@ class Value {
 
  private:
   Kind kind_ = Kind::None;
-  std::variant<std::monostate, bool, std::int64_t, double, std::string, List, Dict,
+  std::variant<std::monostate, bool, std::int64_t, BigInt, double, std::string, List, Dict,
                std::shared_ptr<Object>>
       data_;
 };
+
+// The order of two numbers (bools, ints of any size, floats) by their exact values, as Python
+// compares them: 2**53 + 1 is greater than the float 2.0**53. Unordered when either is NaN;
+// TypeError when either is not a number.
+std::partial_ordering compare_numbers(const Value& a, const Value& b);
 
 inline bool Dict::empty() const { return entries_.empty(); }
 inline std::size_t Dict::size() const { return entries_.size(); }

@@ -1,6 +1,8 @@
 #include "support/base/value_json.hpp"
 
+#include <charconv>
 #include <cmath>
+#include <vector>
 
 #include "support/base/errors.hpp"
 
@@ -14,7 +16,7 @@ Value from_json(const Json& j) {
     case Json::value_t::number_unsigned: {
       const auto u = j.get<std::uint64_t>();
       if (u <= static_cast<std::uint64_t>(INT64_MAX)) return Value(static_cast<long long>(u));
-      return Value(static_cast<double>(u));
+      return Value::integer(std::to_string(u));
     }
     case Json::value_t::number_float: return Value(j.get<double>());
     case Json::value_t::string: return Value(j.get<std::string>());
@@ -37,7 +39,15 @@ Json to_json(const Value& v) {
   switch (v.kind()) {
     case Value::Kind::None: return nullptr;
     case Value::Kind::Bool: return v.as_bool();
-    case Value::Kind::Int: return v.as_int();
+    case Value::Kind::Int:
+      if (!v.is_big_int()) return v.as_int();
+      if (v.int_text()[0] != '-' && v.int_text().size() <= 20) {  // may still fit unsigned 64 bits
+        std::uint64_t u = 0;
+        const std::string digits = v.int_text();
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+        if (ec == std::errc() && end == digits.data() + digits.size()) return u;
+      }
+      return v.as_float();  // the tree holds no wider integer: the nearest float
     case Value::Kind::Float: return v.as_float();
     case Value::Kind::Str: return v.as_str();
     case Value::Kind::List:
@@ -86,20 +96,131 @@ void check_depth(std::string_view text) {
 
 }  // namespace
 
-Value parse_json(std::string_view text) {
-  check_depth(text);
-  try {
-    return from_json(Json::parse(text.begin(), text.end()));
-  } catch (const Json::parse_error& e) {
-    throw JsonDecodeError(std::string("invalid JSON at byte ") + std::to_string(e.byte) + ": " +
-                          e.what());
-  } catch (const Json::exception& e) {  // a number beyond double's range, e.g. 1e400
-    throw JsonDecodeError(std::string("invalid JSON: ") + e.what());
+namespace {
+
+// Builds the value while nlohmann's parser reads the text: no JSON tree in between, and integers
+// of any size come through exactly (the parser hands over their text).
+class ValueBuilder {
+ public:
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
+
+  bool null() { return put(Value()); }
+  bool boolean(bool b) { return put(Value(b)); }
+  bool number_integer(number_integer_t i) { return put(Value(static_cast<long long>(i))); }
+  bool number_unsigned(number_unsigned_t u) {
+    return put(u <= static_cast<number_unsigned_t>(INT64_MAX) ? Value(static_cast<long long>(u))
+                                                              : Value::integer(std::to_string(u)));
+  }
+  bool number_float(number_float_t d, const string_t& text) {
+    // digits alone, too many for 64 bits, reach here: they are still an integer
+    if (text.find_first_of(".eE") == string_t::npos) return put(Value::integer(text));
+    return put(Value(d));
+  }
+  bool string(string_t& s) { return put(Value(std::move(s))); }
+  bool binary(binary_t&) { return put(Value()); }  // text holds no binary values
+  bool start_object(std::size_t) { return open(Value(Dict{})); }
+  bool key(string_t& k) {
+    key_ = std::move(k);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(Value(List{})); }
+  bool end_array() { return close(); }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) {
+    // a number beyond double's range (1e400) is nlohmann's out_of_range, not a syntax error
+    if (dynamic_cast<const nlohmann::detail::out_of_range*>(&e))
+      message_ = std::string("invalid JSON: ") + e.what();
+    else
+      message_ = "invalid JSON at byte " + std::to_string(position) + ": " + e.what();
+    return false;
+  }
+
+  Value take() { return std::move(result_); }
+  const std::string& message() const { return message_; }
+
+ private:
+  struct Open {
+    Value container;
+    std::string key;  // under which it goes into its parent mapping
+  };
+
+  bool put(Value v) {
+    if (open_.empty()) {
+      result_ = std::move(v);
+    } else if (Value& top = open_.back().container; top.is_dict()) {
+      top.as_dict().set(std::move(key_), std::move(v));
+    } else {
+      top.as_list().push_back(std::move(v));
+    }
+    return true;
+  }
+  bool open(Value container) {
+    open_.push_back({std::move(container), std::move(key_)});
+    return true;
+  }
+  bool close() {
+    Open done = std::move(open_.back());
+    open_.pop_back();
+    key_ = std::move(done.key);
+    return put(std::move(done.container));
+  }
+
+  std::vector<Open> open_;
+  std::string key_;
+  Value result_;
+  std::string message_;
+};
+
+void write_json(const Value& v, std::string& out) {
+  switch (v.kind()) {
+    case Value::Kind::Int: out += v.int_text(); return;
+    case Value::Kind::List:
+    case Value::Kind::Tuple: {
+      out += '[';
+      bool first = true;
+      for (const auto& e : v.as_list()) {
+        if (!first) out += ',';
+        first = false;
+        write_json(e, out);
+      }
+      out += ']';
+      return;
+    }
+    case Value::Kind::Dict: {
+      out += '{';
+      bool first = true;
+      for (const auto& [k, e] : v.as_dict()) {
+        if (!first) out += ',';
+        first = false;
+        out += Json(k).dump(-1, ' ', false, Json::error_handler_t::replace);
+        out += ':';
+        write_json(e, out);
+      }
+      out += '}';
+      return;
+    }
+    default:  // scalars as nlohmann writes them: texts escaped, floats in their shortest form
+      out += to_json(v).dump(-1, ' ', false, Json::error_handler_t::replace);
   }
 }
 
+}  // namespace
+
+Value parse_json(std::string_view text) {
+  check_depth(text);
+  ValueBuilder builder;
+  if (!Json::sax_parse(text.begin(), text.end(), &builder)) throw JsonDecodeError(builder.message());
+  return builder.take();
+}
+
 std::string dump_json(const Value& v) {
-  return to_json(v).dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  write_json(v, out);
+  return out;
 }
 
 }  // namespace tovik

@@ -13,12 +13,14 @@ namespace tovik {
 using Json = nlohmann::ordered_json;
 
 Value from_json(const Json& j);
-// Tuples become arrays; objects cannot be written (TypeError).
+// Tuples become arrays; objects cannot be written (TypeError). The tree holds no integer wider
+// than 64 bits: such an int becomes the nearest float (dump_json writes it exactly).
 Json to_json(const Value& v);
 
-// Parses JSON text; malformed text is a JsonDecodeError with the position.
+// Parses JSON text; malformed text is a JsonDecodeError with the position. Integers of any size
+// are kept exactly.
 Value parse_json(std::string_view text);
-// Compact JSON text; non-ASCII characters stay as they are.
+// Compact JSON text; non-ASCII characters stay as they are; ints of any size exactly.
 std::string dump_json(const Value& v);
 
 }  // namespace tovik

@@ -12,11 +12,33 @@ namespace tovik {
 
 TEST(ValueJson, RoundTripKeepsKindsAndOrder) {
   const Value v = parse_json(R"({"z":1,"a":[true,null,1.5,"中文"],"n":{"big":18446744073709551615,"neg":-3}})");
-  EXPECT_EQ(repr(v), "{'z': 1, 'a': [True, None, 1.5, '中文'], 'n': {'big': 1.8446744073709552e+19, 'neg': -3}}");
+  EXPECT_EQ(repr(v), "{'z': 1, 'a': [True, None, 1.5, '中文'], 'n': {'big': 18446744073709551615, 'neg': -3}}");
   EXPECT_EQ(dump_json(parse_json(R"({"b":2,"a":"中"})")), R"({"b":2,"a":"中"})");
   EXPECT_EQ(dump_json(Value::tuple({Value(1), Value("x")})), R"([1,"x"])");
   EXPECT_TRUE(parse_json("2.0").is_float());
   EXPECT_TRUE(parse_json("2").is_int());
+}
+
+// Integers of any size come through JSON exactly, both ways; numbers written with a fraction or an
+// exponent stay floats.
+TEST(ValueJson, IntegersBeyond64BitsKeepTheirDigits) {
+  const Value v = parse_json(R"({"u": 18446744073709551615, "big": -123456789012345678901234567890,
+                                 "f": 1e19, "g": 12345678901234567890.0, "max": 9223372036854775807})");
+  const Dict& d = v.as_dict();
+  EXPECT_TRUE(d.at("u").is_big_int());
+  EXPECT_EQ(d.at("big").int_text(), "-123456789012345678901234567890");
+  EXPECT_TRUE(d.at("f").is_float());
+  EXPECT_TRUE(d.at("g").is_float());
+  EXPECT_FALSE(d.at("max").is_big_int());
+  EXPECT_EQ(dump_json(v), R"({"u":18446744073709551615,"big":-123456789012345678901234567890,)"
+                          R"("f":1e+19,"g":1.2345678901234567e+19,"max":9223372036854775807})");
+  EXPECT_EQ(repr(d.at("big")), "-123456789012345678901234567890");
+  EXPECT_EQ(to_json(d.at("u")), Json(18446744073709551615ULL));
+  EXPECT_EQ(from_json(Json(18446744073709551615ULL)), d.at("u"));
+  // texts, nesting and order as before; a repeated key keeps its place and takes the last value
+  EXPECT_EQ(dump_json(parse_json(R"({"s": "é\n\"", "b": [1, {"x": 2.5}, []], "e": {}})")),
+            R"({"s":"é\n\"","b":[1,{"x":2.5},[]],"e":{}})");
+  EXPECT_EQ(dump_json(parse_json(R"({"b": 1, "a": null, "b": true})")), R"({"b":true,"a":null})");
 }
 
 TEST(ValueJson, MalformedTextIsAJsonDecodeError) {
@@ -72,7 +94,8 @@ TEST(ValueYaml, NumberFormsOfTheCoreSchema) {
   EXPECT_EQ(kind("+.inf"), "inf");
   EXPECT_EQ(kind("-.Inf"), "-inf");
   EXPECT_EQ(kind(".NaN"), "nan");
-  EXPECT_EQ(kind("99999999999999999999"), "1e+20");  // beyond 64 bits: a float, as before
+  EXPECT_EQ(kind("99999999999999999999"), "99999999999999999999");  // beyond 64 bits, kept exactly
+  EXPECT_EQ(kind("-123456789012345678901234567890"), "-123456789012345678901234567890");
   for (const char* text : {"0x", "0o8", "0xg", "1e", "1e+", ".", "-", "+", "1.2.3", "-.nan", "1_000", "12a", " 1", "0b1"})
     EXPECT_TRUE(resolve_plain_scalar(text).is_str()) << text;
 }

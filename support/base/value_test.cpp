@@ -1,5 +1,9 @@
 #include "support/base/value.hpp"
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include "support/base/errors.hpp"
@@ -27,6 +31,53 @@ TEST(Value, TruthAndAccessors) {
   EXPECT_THROW(Value(1).as_str(), TypeError);
   EXPECT_DOUBLE_EQ(Value(3).as_float(), 3.0);
   EXPECT_EQ(Value::tuple({Value(1)}).as_list().size(), 1u);
+}
+
+// Integers beyond 64 bits stay exact: made from their digits, compared and written exactly, and
+// refused (not wrapped) where a machine integer is needed.
+TEST(Value, IntegersBeyond64BitsAreExact) {
+  const Value big = Value::integer("12345678901234567890");
+  EXPECT_TRUE(big.is_int());
+  EXPECT_TRUE(big.is_big_int());
+  EXPECT_EQ(big.type_name(), "int");
+  EXPECT_EQ(big.int_text(), "12345678901234567890");
+  EXPECT_EQ(Value::integer("-0009223372036854775809").int_text(), "-9223372036854775809");
+  EXPECT_EQ(Value::integer("+00042"), Value(42));
+  EXPECT_FALSE(Value::integer("-9223372036854775808").is_big_int());
+  EXPECT_EQ(Value::integer("-0").int_text(), "0");
+  for (const char* bad : {"", "-", "1.0", "1e3", " 1", "0x10", "1_0"}) EXPECT_THROW(Value::integer(bad), ValueError) << bad;
+
+  EXPECT_TRUE(big.truthy());
+  EXPECT_THROW(big.as_int(), OverflowError);
+  EXPECT_DOUBLE_EQ(big.as_float(), 1.2345678901234567e19);
+  EXPECT_THROW(Value::integer(std::string(400, '9')).as_float(), OverflowError);
+
+  EXPECT_EQ(big, Value::integer("12345678901234567890"));
+  EXPECT_FALSE(big == Value::integer("12345678901234567891"));
+  EXPECT_FALSE(big == Value(1.2345678901234567e19));  // the nearest float is another number
+  EXPECT_EQ(Value::integer("10000000000000000000"), Value(1e19));
+  EXPECT_FALSE(Value::integer("10000000000000000001") == Value(1e19));
+  EXPECT_EQ(Value::integer("-10000000000000000000"), Value(-1e19));
+}
+
+TEST(Value, NumbersCompareByExactValue) {
+  const auto order = [](const Value& a, const Value& b) { return compare_numbers(a, b); };
+  const Value two53_plus1(9007199254740993LL);
+  EXPECT_EQ(order(two53_plus1, Value(9007199254740992.0)), std::partial_ordering::greater);
+  EXPECT_FALSE(two53_plus1 == Value(9007199254740992.0));
+  EXPECT_EQ(order(Value(1), Value(1.5)), std::partial_ordering::less);
+  EXPECT_EQ(order(Value(-2), Value(-1.5)), std::partial_ordering::less);
+  EXPECT_EQ(order(Value(true), Value(0.5)), std::partial_ordering::greater);
+  const Value big = Value::integer("-123456789012345678901234567890");
+  EXPECT_EQ(order(big, Value(-1e29)), std::partial_ordering::less);
+  EXPECT_EQ(order(big, Value(-1.3e29)), std::partial_ordering::greater);
+  EXPECT_EQ(order(Value(-1.3e29), big), std::partial_ordering::less);
+  EXPECT_EQ(order(big, Value::integer("-123456789012345678901234567891")), std::partial_ordering::greater);
+  EXPECT_EQ(order(big, Value(INT64_MIN)), std::partial_ordering::less);
+  EXPECT_EQ(order(Value::integer("99999999999999999999"), Value(INT64_MAX)), std::partial_ordering::greater);
+  EXPECT_EQ(order(big, Value(-std::numeric_limits<double>::infinity())), std::partial_ordering::greater);
+  EXPECT_EQ(order(big, Value(std::nan(""))), std::partial_ordering::unordered);
+  EXPECT_THROW(order(Value(1), Value("1")), TypeError);
 }
 
 TEST(Dict, KeepsInsertionOrderAndReplacesInPlace) {

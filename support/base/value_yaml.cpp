@@ -93,6 +93,8 @@ Value resolve_plain_scalar(const std::string& s) {
   if (s == "false" || s == "False" || s == "FALSE") return Value(false);
   long long i = 0;
   if (parse_int(s, i)) return Value(i);
+  // decimal digits beyond 64 bits are an integer still, kept exactly
+  if (all_digits(s, (s[0] == '-' || s[0] == '+') ? 1 : 0, 10)) return Value::integer(s);
   double d = 0;
   if (parse_float(s, d)) return Value(d);
   return Value(s);
@@ -190,7 +192,7 @@ std::string scalar(const Value& v) {
   switch (v.kind()) {
     case Value::Kind::None: return "null";
     case Value::Kind::Bool: return v.as_bool() ? "true" : "false";
-    case Value::Kind::Int: return std::to_string(v.as_int());
+    case Value::Kind::Int: return v.int_text();
     case Value::Kind::Float: {
       const double d = v.as_float();
       if (std::isnan(d)) return ".nan";

@@ -55,7 +55,7 @@ void check_header(std::string_view name, std::string_view value) {
 std::string scalar_text(const Value& v, std::string_view what) {
   switch (v.kind()) {
     case Value::Kind::Str: return v.as_str();
-    case Value::Kind::Int: return std::to_string(v.as_int());
+    case Value::Kind::Int: return v.int_text();
     case Value::Kind::Float: return format_float(v.as_float());
     case Value::Kind::Bool: return v.as_bool() ? "true" : "false";
     case Value::Kind::None: return "";

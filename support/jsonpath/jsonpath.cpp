@@ -31,18 +31,8 @@ void for_each_child(const Value& node, F&& f) {
 
 bool is_num(const Value& v) { return v.is_int() || v.is_float(); }
 
-// long double holds every int64 exactly on the platforms we build for.
-long double num(const Value& v) {
-  return v.is_int() ? static_cast<long double>(v.as_int()) : static_cast<long double>(v.as_float());
-}
-
-bool num_equal(const Value& a, const Value& b) {
-  if (a.is_int() && b.is_int()) return a.as_int() == b.as_int();
-  return num(a) == num(b);
-}
-
 bool json_equal(const Value& a, const Value& b) {
-  if (is_num(a) && is_num(b)) return num_equal(a, b);
+  if (is_num(a) && is_num(b)) return compare_numbers(a, b) == 0;
   if (a.is_sequence() && b.is_sequence()) {
     const List& x = a.as_list();
     const List& y = b.as_list();
@@ -79,10 +69,7 @@ bool equal(const Value* a, const Value* b) {
 
 // Only two numbers or two texts are ordered; anything else makes <, <=, >, >= false.
 std::partial_ordering order(const Value* a, const Value* b) {
-  if (a && b && is_num(*a) && is_num(*b)) {
-    if (a->is_int() && b->is_int()) return a->as_int() <=> b->as_int();
-    return num(*a) <=> num(*b);
-  }
+  if (a && b && is_num(*a) && is_num(*b)) return compare_numbers(*a, *b);
   if (a && b && a->is_str() && b->is_str())
     return a->as_str() <=> b->as_str();  // bytes: code points
   return std::partial_ordering::unordered;

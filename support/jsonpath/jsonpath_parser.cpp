@@ -473,12 +473,8 @@ class Parser {
     }
     const char* first = s_.data() + start;
     const char* last = s_.data() + pos_;
-    if (!fractional) {
-      std::int64_t i = 0;
-      if (std::from_chars(first, last, i).ec == std::errc())
-        return Value(static_cast<long long>(i));
-    }
-    double d = 0;  // integers beyond int64 compare as floats
+    if (!fractional) return Value::integer(std::string_view(first, static_cast<std::size_t>(last - first)));
+    double d = 0;
     if (std::from_chars(first, last, d).ec != std::errc()) fail_at(start, "number out of range");
     return Value(d);
   }

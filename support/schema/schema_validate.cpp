@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -42,15 +43,21 @@ PlainJson to_plain_json(const Value& v, const char* what) {
 
 // Draft 2020-12 counts any number without a fraction as an integer; valijson (draft 7) goes by how
 // the number is stored. Storing such numbers as integers makes both agree, and changes nothing
-// else: JSON Schema compares numbers by value everywhere.
+// else: JSON Schema compares numbers by value everywhere. The tree's integers end at 64 bits:
+// beyond them (-1e19, 1e300, a 30-digit integer) the nearest one stands in, which keeps the kind
+// right; a bound such as minimum then compares with that stand-in (inferred schemas have none).
 void normalise_numbers(PlainJson& j) {
   if (j.is_number_float()) {
     const double d = j.get<double>();
     if (!std::isfinite(d) || d != std::trunc(d)) return;
-    if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+    if (d < -9223372036854775808.0) {
+      j = std::numeric_limits<std::int64_t>::min();
+    } else if (d < 9223372036854775808.0) {
       j = static_cast<std::int64_t>(d);
-    } else if (d >= 0 && d < 18446744073709551616.0) {
+    } else if (d < 18446744073709551616.0) {
       j = static_cast<std::uint64_t>(d);
+    } else {
+      j = std::numeric_limits<std::uint64_t>::max();
     }
     return;
   }

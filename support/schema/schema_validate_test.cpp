@@ -52,7 +52,11 @@ TEST(SchemaValidate, IntegralNumbersAreIntegers) {
   EXPECT_EQ(validate(integer, Value(1.0)), Lines{});
   EXPECT_EQ(validate(integer, Value(-0.0)), Lines{});
   EXPECT_EQ(validate(integer, parse_json("1.0")), Lines{});
-  EXPECT_EQ(validate(integer, Value(1e19)), Lines{});  // past int64, still whole
+  // past 64 bits, still whole, of either sign (python3-jsonschema's verdicts)
+  for (const char* whole : {"1e19", "-1e19", "1e300", "-1e300", "123456789012345678901234567890",
+                            "-123456789012345678901234567890", "12345678901234567890.5"})
+    EXPECT_EQ(validate(integer, parse_json(whole)), Lines{}) << whole;
+  EXPECT_EQ(validate(integer, parse_json("1e-5")), Lines{"/: expected type integer, got number"});
   EXPECT_EQ(validate(integer, Value(1.5)), Lines{"/: expected type integer, got number"});
   EXPECT_EQ(validate(integer, Value("1")), Lines{"/: expected type integer, got string"});
   EXPECT_EQ(validate(integer, Value(true)), Lines{"/: expected type integer, got boolean"});
