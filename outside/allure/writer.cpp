@@ -50,10 +50,70 @@ bool ResultsWriter::written_by_us(const std::string& name) {
          name == "history" || (name.size() > 6 && name[0] == '.' && ends_with(".part"));
 }
 
-void ResultsWriter::clean() {
+ResultsWriter::~ResultsWriter() { wait_for_clean(); }
+
+void ResultsWriter::wait_for_clean() {
+  if (cleaner_.joinable()) cleaner_.join();
+}
+
+namespace {
+
+constexpr std::string_view kAsideMark = ".tovik-old-";
+
+// The directory as one name in its parent: "res/" and "./res" are "res" in ".".
+std::pair<fs::path, std::string> parent_and_name(const fs::path& dir) {
+  fs::path d = fs::absolute(dir).lexically_normal();
+  if (!d.has_filename()) d = d.parent_path();
+  return {d.parent_path(), d.filename().string()};
+}
+
+// Renames dir aside and makes a new, empty one in its place, with the same permissions; the
+// path put aside, or empty when that could not be done (and dir is as it was).
+fs::path move_aside(const fs::path& dir, const fs::path& parent, const std::string& name) {
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir_, ec))
-    if (written_by_us(entry.path().filename().string())) fs::remove_all(entry.path(), ec);
+  const fs::path aside = parent / ("." + name + std::string(kAsideMark) + new_uuid().substr(0, 8));
+  const fs::perms perms = fs::status(dir, ec).permissions();
+  if (ec) return {};
+  fs::rename(dir, aside, ec);
+  if (ec) return {};
+  if (!fs::create_directory(dir, ec) || ec) {
+    fs::rename(aside, dir, ec);
+    return {};
+  }
+  fs::permissions(dir, perms, ec);
+  return aside;
+}
+
+}  // namespace
+
+void ResultsWriter::clean() {
+  wait_for_clean();
+  std::error_code ec;
+  const auto [parent, name] = parent_and_name(dir_);
+  std::vector<fs::path> doomed;
+  const std::string leftover = "." + name + std::string(kAsideMark);
+  for (const auto& entry : fs::directory_iterator(parent, ec))
+    if (entry.path().filename().string().rfind(leftover, 0) == 0) doomed.push_back(entry.path());
+
+  bool only_ours = true, empty = true;
+  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+    empty = false;
+    if (!written_by_us(entry.path().filename().string())) only_ours = false;
+  }
+  fs::path aside;
+  if (!empty && only_ours && !fs::is_symlink(parent / name, ec)) aside = move_aside(dir_, parent, name);
+  if (!aside.empty()) {
+    doomed.push_back(aside);
+  } else {
+    for (const auto& entry : fs::directory_iterator(dir_, ec))
+      if (written_by_us(entry.path().filename().string())) fs::remove_all(entry.path(), ec);
+  }
+  if (!doomed.empty()) cleaner_ = std::thread([doomed = std::move(doomed)] {
+    for (const fs::path& p : doomed) {
+      std::error_code ignored;  // what stays is removed by the next run's clean
+      fs::remove_all(p, ignored);
+    }
+  });
 }
 
 namespace {
@@ -69,8 +129,8 @@ std::string extension_for(const std::string& type) {
 
 }  // namespace
 
-void ResultsWriter::write_attachments(std::vector<Attachment>& attachments, const std::string& uuid) {
-  (void)uuid;
+void ResultsWriter::write_attachments(std::vector<Attachment>& attachments) {
+  std::erase_if(attachments, [](const Attachment& a) { return a.source.empty() && a.content.empty(); });
   for (auto& a : attachments) {
     if (!a.source.empty()) continue;
     a.source = new_uuid() + "-attachment." + extension_for(a.type);
@@ -79,10 +139,10 @@ void ResultsWriter::write_attachments(std::vector<Attachment>& attachments, cons
   }
 }
 
-void ResultsWriter::write_steps(std::vector<StepResult>& steps, const std::string& uuid) {
+void ResultsWriter::write_steps(std::vector<StepResult>& steps) {
   for (auto& s : steps) {
-    write_attachments(s.attachments, uuid);
-    write_steps(s.steps, uuid);
+    write_attachments(s.attachments);
+    write_steps(s.steps);
   }
 }
 
@@ -131,8 +191,8 @@ void ResultsWriter::write(TestResult& result) {
     for (const Parameter* p : params) key += p->value;
     result.historyId = md5_hex(key);
   }
-  write_attachments(result.attachments, result.uuid);
-  write_steps(result.steps, result.uuid);
+  write_attachments(result.attachments);
+  write_steps(result.steps);
   // Invalid UTF-8 becomes U+FFFD: the generator silently drops files it cannot decode.
   const std::string text = to_json(result).dump(-1, ' ', false, Json::error_handler_t::replace);
   write_file_atomically(dir_ / (result.uuid + "-result.json"), text);

@@ -1,10 +1,13 @@
 #include "outside/allure/writer.hpp"
 
+#include "outside/allure/background_writer.hpp"
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tovik::allure {
@@ -74,6 +77,88 @@ TEST(ResultsWriter, CleanRemovesOnlyWhatAllureResultsAreMadeOf) {
   EXPECT_EQ(left, (std::vector<std::string>{"cases", "notes-result.txt", "pytest.ini", "readme.md", "result.json",
                                             "test_login.xlsx"}));
   fs::remove_all(dir);
+}
+
+// A directory of nothing but results is swapped for a new one at once and the old one removed
+// behind the run's back, with what an interrupted run left aside; a symbolic link stays a link.
+TEST(ResultsWriter, CleanPutsAWholeResultsDirectoryAsideAndRemovesItInTheBackground) {
+  const fs::path base = fs::temp_directory_path() / ("tovik_allure_aside_" + std::to_string(::getpid()));
+  fs::remove_all(base);
+  const fs::path dir = base / "results";
+  fs::create_directories(base / ".results.tovik-old-0badf00d" / "history");
+  std::ofstream(base / ".results.tovik-old-0badf00d" / "x-result.json") << "{}";
+  std::ofstream(base / ".other.tovik-old-12345678") << "not ours to remove";
+  {
+    ResultsWriter w(dir / "");  // a trailing slash names the same directory
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    for (int i = 0; i < 50; ++i) std::ofstream(dir / (std::to_string(i) + "-result.json")) << "{}";
+    std::ofstream(dir / "environment.properties") << "a = b\n";
+    w.clean();
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    w.wait_for_clean();
+  }
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(base)) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".other.tovik-old-12345678", "results"}));
+
+  const fs::path real = base / "real";
+  fs::create_directories(real);
+  fs::create_directory_symlink(real, base / "link");
+  std::ofstream(real / "a-result.json") << "{}";
+  ResultsWriter linked(base / "link");
+  linked.clean();
+  linked.wait_for_clean();
+  EXPECT_TRUE(fs::is_symlink(base / "link"));
+  EXPECT_TRUE(fs::is_empty(real));
+  fs::remove_all(base);
+}
+
+// Results written on the writer's thread are all there, whole, after finish(); attachments
+// without content are left out; a result that cannot be written is reported by its case.
+TEST(BackgroundWriter, WritesEverySubmittedResultAndReportsFailures) {
+  const fs::path dir = fs::temp_directory_path() / ("tovik_allure_bg_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  {
+    BackgroundWriter w(dir);
+    w.writer().clean();
+    for (int i = 0; i < 3 * static_cast<int>(BackgroundWriter::kQueueLimit); ++i) {
+      TestResult r;
+      r.name = "case " + std::to_string(i);
+      r.fullName = "test_a.xlsx::" + r.name;
+      r.attachments.push_back({"log", "text/plain", "", "line " + std::to_string(i)});
+      StepResult s;
+      s.attachments.push_back({"empty", "text/plain", "", ""});
+      r.steps.push_back(s);
+      w.submit(std::move(r));
+    }
+    EXPECT_TRUE(w.finish().empty());
+    int results = 0, attachments = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      const std::string name = e.path().filename().string();
+      if (name.find("-attachment.") != std::string::npos) ++attachments;
+      if (name.size() <= 12 || name.compare(name.size() - 12, 12, "-result.json") != 0) continue;
+      ++results;
+      std::ifstream in(e.path());
+      const Json j = Json::parse(in);
+      EXPECT_TRUE(j["steps"][0]["attachments"].empty()) << name;
+    }
+    EXPECT_EQ(results, 3 * static_cast<int>(BackgroundWriter::kQueueLimit));
+    EXPECT_EQ(attachments, results);
+
+    // the directory turns into a file: the next results fail, and say which case they were
+    fs::remove_all(dir);
+    std::ofstream(dir) << "";
+    TestResult lost;
+    lost.fullName = "test_b.xlsx::丢失";
+    w.submit(std::move(lost));
+    const std::vector<std::string> failures = w.finish();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].rfind("test_b.xlsx::丢失: cannot write ", 0), 0u) << failures[0];
+  }
+  fs::remove(dir);
 }
 
 }  // namespace tovik::allure

@@ -77,8 +77,8 @@ void AllurePlugin::on_session_start(const Config& config) {
   // out after the last
   if (const int error = probe_writable_dir(dir_))
     throw UsageError("--alluredir " + dir_ + " 无法写入: " + std::strerror(error));
-  writer_ = std::make_unique<allure::ResultsWriter>(dir_);
-  if (clean_) writer_->clean();
+  writer_ = std::make_unique<allure::BackgroundWriter>(dir_);
+  if (clean_) writer_->writer().clean();
 }
 
 void AllurePlugin::on_case_start(const TestCase& tc) {
@@ -134,19 +134,16 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
 void AllurePlugin::on_case_finish(const CaseReport& report) {
   if (!writer_) return;
   recording_.reset();  // closes steps a failure left open
-  allure::TestResult res = to_result(report, std::move(recorded_));
-  try {
-    writer_->write(res);
-  } catch (const std::exception& e) {
-    log::pytest()->error("写入 allure 结果失败 {}: {}", report.test->nodeid, e.what());
-    if (write_error_.empty()) write_error_ = report.test->nodeid + ": " + e.what();
-  }
+  writer_->submit(to_result(report, std::move(recorded_)));
 }
 
 void AllurePlugin::on_session_finish(const Summary&) {
   // an interrupted case never finishes: stop recording it
   recording_.reset();
-  if (!write_error_.empty()) throw OSError("allure 结果没有全部写入 " + dir_ + "，第一个失败的是 " + write_error_);
+  if (!writer_) return;
+  const std::vector<std::string> failures = writer_->finish();
+  for (const std::string& f : failures) log::pytest()->error("写入 allure 结果失败 {}", f);
+  if (!failures.empty()) throw OSError("allure 结果没有全部写入 " + dir_ + "，第一个失败的是 " + failures.front());
 }
 
 }  // namespace tovik::runner

@@ -1,12 +1,13 @@
 // allure raw results of a run: --alluredir DIR (destination "allure_report_dir") and
 // --clean-alluredir. A case's steps are recorded from its start to its finish; then one result
-// file per case, with its steps, log and labels. Without --alluredir nothing is recorded.
+// file per case, with its steps, log and labels, written on a thread of its own while the next
+// case runs; the session's end waits for them all. Without --alluredir nothing is recorded.
 #pragma once
 
 #include <memory>
 
+#include "outside/allure/background_writer.hpp"
 #include "outside/allure/step.hpp"
-#include "outside/allure/writer.hpp"
 #include "runner/plugin.hpp"
 
 namespace tovik::runner {
@@ -27,8 +28,7 @@ class AllurePlugin : public Plugin {
  private:
   std::string dir_;
   bool clean_ = false;
-  std::unique_ptr<allure::ResultsWriter> writer_;
-  std::string write_error_;  // the first result that could not be written, told at the end
+  std::unique_ptr<allure::BackgroundWriter> writer_;
   // The case being recorded: its result and the scope that makes it the thread's current test.
   allure::TestResult recorded_;
   std::unique_ptr<allure::ScopedTest> recording_;

@@ -1,0 +1,55 @@
+// Writes allure results on a thread of its own, so that creating a case's files is not on the
+// run's critical path (where creating a file is slow, it was most of a run of short cases).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "outside/allure/writer.hpp"
+
+namespace tovik::allure {
+
+class BackgroundWriter {
+ public:
+  // Results waiting at the most; submit() waits for room beyond that, which bounds the memory
+  // of a run whose disk is slower than its cases.
+  static constexpr std::size_t kQueueLimit = 64;
+
+  // The directory as ResultsWriter takes it (OSError when it cannot be made).
+  explicit BackgroundWriter(std::filesystem::path dir);
+  // Drains what is queued, as finish() does.
+  ~BackgroundWriter();
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  // For what comes before the first result (clean, environment); not to be used after submit().
+  ResultsWriter& writer() { return writer_; }
+
+  // Queues a result; it is written in submission order, each file whole or not at all.
+  void submit(TestResult result);
+
+  // Waits until every submitted result is written (and a background clean is done). Returns the
+  // results that could not be written, in order, as "fullName: reason". Later submissions start
+  // the thread again.
+  std::vector<std::string> finish();
+
+ private:
+  void run();
+
+  ResultsWriter writer_;
+  std::mutex mutex_;
+  std::condition_variable work_;  // something queued, or stopping
+  std::condition_variable room_;  // the queue shrank
+  std::deque<TestResult> queue_;
+  bool stopping_ = false;
+  std::vector<std::string> failures_;
+  std::thread thread_;
+};
+
+}  // namespace tovik::allure
