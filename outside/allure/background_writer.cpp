@@ -27,7 +27,7 @@ std::vector<std::string> BackgroundWriter::finish() {
     work_.notify_one();
   }
   if (thread_.joinable()) thread_.join();
-  writer_.wait_for_clean();
+  writer_.finish_clean();
   std::lock_guard lock(mutex_);
   return std::exchange(failures_, {});
 }

@@ -34,7 +34,8 @@ class BackgroundWriter {
   // Queues a result; it is written in submission order, each file whole or not at all.
   void submit(TestResult result);
 
-  // Waits until every submitted result is written (and a background clean is done). Returns the
+  // Waits until every submitted result is written, then removes the old results that were not
+  // reused (ResultsWriter::finish_clean). Returns the
   // results that could not be written, in order, as "fullName: reason". Later submissions start
   // the thread again.
   std::vector<std::string> finish();

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <fstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <openssl/evp.h>
 
 #include "support/base/atomic_file.hpp"
@@ -29,7 +32,7 @@ std::string md5_hex(const std::string& text) {
   return out;
 }
 
-void write_file_atomically(const fs::path& path, const std::string& text) {
+void write_file_atomically(const fs::path& path, std::string_view text) {
   // results come by the hundred: no fsync each
   if (const int error = replace_file(path, text, false))
     throw OSError("cannot write " + path.string() + ": " + std::strerror(error));
@@ -50,11 +53,7 @@ bool ResultsWriter::written_by_us(const std::string& name) {
          name == "history" || (name.size() > 6 && name[0] == '.' && ends_with(".part"));
 }
 
-ResultsWriter::~ResultsWriter() { wait_for_clean(); }
-
-void ResultsWriter::wait_for_clean() {
-  if (cleaner_.joinable()) cleaner_.join();
-}
+ResultsWriter::~ResultsWriter() { finish_clean(); }
 
 namespace {
 
@@ -84,36 +83,82 @@ fs::path move_aside(const fs::path& dir, const fs::path& parent, const std::stri
   return aside;
 }
 
+// Gives an old file new bytes and moves it to path. Outside the results directory until the
+// rename, so a reader of that directory only ever sees it whole. The bytes overwrite the old
+// ones and the length is cut after: truncating to nothing first would free the blocks only to
+// allocate them again, and makes ext4 flush the file on close. An errno, 0 when done.
+int reuse_file(const fs::path& old, std::string_view bytes, const fs::path& path) {
+  const int fd = ::open(old.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return errno;
+  const auto length = static_cast<off_t>(bytes.size());
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      return error;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (::ftruncate(fd, length) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  if (::close(fd) != 0) return errno;
+  return std::rename(old.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 void ResultsWriter::clean() {
-  wait_for_clean();
+  finish_clean();
   std::error_code ec;
   const auto [parent, name] = parent_and_name(dir_);
-  std::vector<fs::path> doomed;
-  const std::string leftover = "." + name + std::string(kAsideMark);
+  const std::string aside_prefix = "." + name + std::string(kAsideMark);
   for (const auto& entry : fs::directory_iterator(parent, ec))
-    if (entry.path().filename().string().rfind(leftover, 0) == 0) doomed.push_back(entry.path());
+    if (entry.path().filename().string().rfind(aside_prefix, 0) == 0) aside_.push_back(entry.path());
 
   bool only_ours = true, empty = true;
   for (const auto& entry : fs::directory_iterator(dir_, ec)) {
     empty = false;
     if (!written_by_us(entry.path().filename().string())) only_ours = false;
   }
-  fs::path aside;
-  if (!empty && only_ours && !fs::is_symlink(parent / name, ec)) aside = move_aside(dir_, parent, name);
-  if (!aside.empty()) {
-    doomed.push_back(aside);
+  fs::path moved;
+  if (!empty && only_ours && !fs::is_symlink(parent / name, ec)) moved = move_aside(dir_, parent, name);
+  if (!moved.empty()) {
+    aside_.push_back(moved);
   } else {
     for (const auto& entry : fs::directory_iterator(dir_, ec))
       if (written_by_us(entry.path().filename().string())) fs::remove_all(entry.path(), ec);
   }
-  if (!doomed.empty()) cleaner_ = std::thread([doomed = std::move(doomed)] {
-    for (const fs::path& p : doomed) {
-      std::error_code ignored;  // what stays is removed by the next run's clean
-      fs::remove_all(p, ignored);
-    }
-  });
+  for (const fs::path& dir : aside_)
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+      if (entry.is_regular_file(ec) && !entry.is_symlink(ec)) spare_.push_back(entry.path());
+}
+
+void ResultsWriter::finish_clean() {
+  spare_.clear();
+  for (const fs::path& dir : aside_) {
+    std::error_code ignored;  // what stays is taken up by the next run's clean
+    fs::remove_all(dir, ignored);
+  }
+  aside_.clear();
+}
+
+void ResultsWriter::put(const std::string& name, std::string_view bytes) {
+  const fs::path path = dir_ / name;
+  while (!spare_.empty()) {
+    const fs::path old = std::move(spare_.back());
+    spare_.pop_back();
+    const int error = reuse_file(old, bytes, path);
+    if (error == 0) return;
+    // a spare that cannot be opened is passed over; a results directory that is gone is a failure
+    if (error != ENOENT && error != EACCES && error != ELOOP && error != EISDIR)
+      throw OSError("cannot write " + path.string() + ": " + std::strerror(error));
+  }
+  write_file_atomically(path, bytes);
 }
 
 namespace {
@@ -134,7 +179,7 @@ void ResultsWriter::write_attachments(std::vector<Attachment>& attachments) {
   for (auto& a : attachments) {
     if (!a.source.empty()) continue;
     a.source = new_uuid() + "-attachment." + extension_for(a.type);
-    write_file_atomically(dir_ / a.source, a.content);
+    put(a.source, a.content);
     a.content.clear();
   }
 }
@@ -195,7 +240,7 @@ void ResultsWriter::write(TestResult& result) {
   write_steps(result.steps);
   // Invalid UTF-8 becomes U+FFFD: the generator silently drops files it cannot decode.
   const std::string text = to_json(result).dump(-1, ' ', false, Json::error_handler_t::replace);
-  write_file_atomically(dir_ / (result.uuid + "-result.json"), text);
+  put(result.uuid + "-result.json", text);
 }
 
 void ResultsWriter::write_environment(const std::vector<std::pair<std::string, std::string>>& entries) {
@@ -213,7 +258,7 @@ void ResultsWriter::write_environment(const std::vector<std::pair<std::string, s
     return out;
   };
   for (const auto& [k, v] : entries) text += escape(k, true) + " = " + escape(v, false) + "\n";
-  write_file_atomically(dir_ / "environment.properties", text);
+  put("environment.properties", text);
 }
 
 }  // namespace tovik::allure

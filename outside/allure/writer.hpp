@@ -3,7 +3,7 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "outside/allure/model.hpp"
@@ -14,7 +14,7 @@ class ResultsWriter {
  public:
   // Creates the directory when missing; OSError when it cannot.
   explicit ResultsWriter(std::filesystem::path dir);
-  // Waits for a clean still removing files.
+  // Removes the old results clean() kept (finish_clean()).
   ~ResultsWriter();
   ResultsWriter(const ResultsWriter&) = delete;
   ResultsWriter& operator=(const ResultsWriter&) = delete;
@@ -26,12 +26,14 @@ class ResultsWriter {
   // categories.json, executor.json, history/ and our temporary ".*.part" files). Anything else in
   // the directory (a workbook, pytest.ini, notes) stays.
   // When the directory holds nothing else (and is no symbolic link), it is renamed aside, to the
-  // hidden sibling ".NAME.tovik-old-XXXXXXXX", a new one takes its place at once and the old one
-  // is removed on a thread of its own: a run does not wait for a thousand unlinks. Such siblings
-  // that an interrupted run left behind go the same way. Otherwise entries go one by one.
+  // hidden sibling ".NAME.tovik-old-XXXXXXXX", and a new one takes its place at once. Its files
+  // are then reused for the new results (new bytes, renamed into place), since on some file
+  // systems creating a file costs far more than writing one, and more so right after many were
+  // deleted; finish_clean() removes what was not reused. Such siblings that an interrupted run
+  // left behind are reused the same way. Otherwise entries are removed one by one.
   void clean();
-  // Waits until what clean() put aside is removed.
-  void wait_for_clean();
+  // Removes what clean() put aside and no result reused. Also done by the destructor.
+  void finish_clean();
   // Whether clean() would remove the entry of that name.
   static bool written_by_us(const std::string& name);
 
@@ -47,15 +49,19 @@ class ResultsWriter {
  private:
   void write_attachments(std::vector<Attachment>& attachments);
   void write_steps(std::vector<StepResult>& steps);
+  // Writes a file of the results directory whole: into a spare old file when there is one,
+  // else a new one. OSError when it cannot.
+  void put(const std::string& name, std::string_view bytes);
 
   std::filesystem::path dir_;
-  std::thread cleaner_;
+  std::vector<std::filesystem::path> aside_;  // old results directories put aside by clean()
+  std::vector<std::filesystem::path> spare_;  // their files, not reused yet
 };
 
 // Lower-case hex MD5 of a text.
 std::string md5_hex(const std::string& text);
 
 // Writes text to path whole (replace_file, without fsync); OSError when that fails.
-void write_file_atomically(const std::filesystem::path& path, const std::string& text);
+void write_file_atomically(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace tovik::allure

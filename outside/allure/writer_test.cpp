@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -79,25 +80,47 @@ TEST(ResultsWriter, CleanRemovesOnlyWhatAllureResultsAreMadeOf) {
   fs::remove_all(dir);
 }
 
-// A directory of nothing but results is swapped for a new one at once and the old one removed
-// behind the run's back, with what an interrupted run left aside; a symbolic link stays a link.
-TEST(ResultsWriter, CleanPutsAWholeResultsDirectoryAsideAndRemovesItInTheBackground) {
+// A directory of nothing but results is swapped for a new one at once; the old files (and those
+// an interrupted run left aside) are reused for the new results, each whole when it appears, and
+// what is not reused goes at the end. A symbolic link stays a link.
+TEST(ResultsWriter, CleanPutsAWholeResultsDirectoryAsideAndReusesItsFiles) {
   const fs::path base = fs::temp_directory_path() / ("tovik_allure_aside_" + std::to_string(::getpid()));
   fs::remove_all(base);
   const fs::path dir = base / "results";
   fs::create_directories(base / ".results.tovik-old-0badf00d" / "history");
   std::ofstream(base / ".results.tovik-old-0badf00d" / "x-result.json") << "{}";
   std::ofstream(base / ".other.tovik-old-12345678") << "not ours to remove";
+  std::set<ino_t> old_inodes;
+  const auto inode = [](const fs::path& p) {
+    struct stat st {};
+    ::stat(p.c_str(), &st);
+    return st.st_ino;
+  };
   {
     ResultsWriter w(dir / "");  // a trailing slash names the same directory
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-    for (int i = 0; i < 50; ++i) std::ofstream(dir / (std::to_string(i) + "-result.json")) << "{}";
+    for (int i = 0; i < 5; ++i) std::ofstream(dir / (std::to_string(i) + "-result.json")) << std::string(5000, 'x');
     std::ofstream(dir / "environment.properties") << "a = b\n";
+    for (const auto& e : fs::directory_iterator(dir)) old_inodes.insert(inode(e.path()));
+    old_inodes.insert(inode(base / ".results.tovik-old-0badf00d" / "x-result.json"));
     w.clean();
     EXPECT_TRUE(fs::is_directory(dir));
     EXPECT_TRUE(fs::is_empty(dir));
     EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-    w.wait_for_clean();
+
+    for (int i = 0; i < 9; ++i) {
+      TestResult r;
+      r.fullName = "test_a.xlsx::" + std::to_string(i);
+      w.write(r);
+    }
+    int reused = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      std::ifstream in(e.path());
+      EXPECT_EQ(Json::parse(in)["fullName"].get<std::string>().rfind("test_a.xlsx::", 0), 0u);  // no old bytes left
+      reused += static_cast<int>(old_inodes.count(inode(e.path())));
+    }
+    EXPECT_EQ(reused, 7);  // every old file, then new ones
+    w.finish_clean();
   }
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(base)) left.push_back(e.path().filename().string());
@@ -110,7 +133,7 @@ TEST(ResultsWriter, CleanPutsAWholeResultsDirectoryAsideAndRemovesItInTheBackgro
   std::ofstream(real / "a-result.json") << "{}";
   ResultsWriter linked(base / "link");
   linked.clean();
-  linked.wait_for_clean();
+  linked.finish_clean();
   EXPECT_TRUE(fs::is_symlink(base / "link"));
   EXPECT_TRUE(fs::is_empty(real));
   fs::remove_all(base);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -17,16 +16,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string host_name() {
-  char buf[256] = {};
-  if (::gethostname(buf, sizeof buf - 1) != 0) return "localhost";
-  return buf;
+// Asked once per run, not once per case.
+const std::string& host_name() {
+  static const std::string name = [] {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0) return std::string("localhost");
+    return std::string(buf);
+  }();
+  return name;
 }
 
-std::string thread_name() {
-  std::ostringstream s;
-  s << ::getpid() << "-MainThread";
-  return s.str();
+const std::string& thread_name() {
+  static const std::string name = std::to_string(::getpid()) + "-MainThread";
+  return name;
 }
 
 }  // namespace
