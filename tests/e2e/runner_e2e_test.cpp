@@ -818,6 +818,40 @@ TEST_F(TovikRun, SigintStopsAfterTheCurrentKeyword) {
   EXPECT_EQ(fixture_dirs(tmp_), std::vector<std::string>{});
 }
 
+// Results are written behind the cases and reuse the files of the last run: a Ctrl-C in the
+// middle of a long run still leaves every result file whole, each with its attachments, and
+// nothing of the old results.
+TEST_F(TovikRun, CtrlCDuringALongRunLeavesOnlyWholeResults) {
+  ini("addopts = --alluredir=res --clean-alluredir\n");
+  std::vector<SheetRows> sheets;
+  for (int i = 0; i < 250; ++i)
+    sheets.push_back({"例" + std::to_string(i), {R(1, "", "sleep", 0.01), R(2, "", "assert", "a", "in", "abc")}});
+  workbook("test_many.xlsx", sheets);
+  ASSERT_EQ(tovik({}).status, 0);
+  ASSERT_EQ(files_matching(root_ / "res", "-result.json").size(), 250u);
+
+  Child child({TOVIK_BIN, "run"}, root_, env());
+  const auto give_up = std::chrono::steady_clock::now() + 30s;
+  const auto dots = [&] { return count_of(child.out(), "."); };
+  while (dots() < 40 && std::chrono::steady_clock::now() < give_up) child.pump(20ms);
+  ASSERT_EQ(::kill(child.pid(), SIGINT), 0);
+  const Finished f = child.wait(30s);
+  ASSERT_FALSE(f.timed_out) << f.all();
+  EXPECT_EQ(f.status, 2) << f.all();
+
+  const auto results = files_matching(root_ / "res", "-result.json");
+  EXPECT_GT(results.size(), 0u);
+  EXPECT_LT(results.size(), 250u);
+  for (const fs::path& p : results) {
+    json r;
+    ASSERT_NO_THROW(r = read_json(p)) << p;
+    EXPECT_EQ(r["status"], "passed") << p;
+    for (const json& a : r["attachments"]) EXPECT_TRUE(fs::exists(root_ / "res" / a["source"].get<std::string>())) << a;
+  }
+  for (const auto& e : fs::directory_iterator(root_)) EXPECT_EQ(e.path().filename().string().find(".res.tovik-old-"), std::string::npos);
+  for (const auto& e : fs::directory_iterator(root_ / "res")) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Where the run starts
 
