@@ -3,9 +3,9 @@
 //   web_loop BASE_URL N minimal|keyword-commands
 // Each iteration types "v<i>" into the name field of BASE_URL/web/form, clicks the submit button,
 // reads the result and compares it. "minimal" sends only the commands that work needs;
-// "keyword-commands" also sends the ones the keywords add (the element's name and rect for the
-// log line, the highlight style, the interactivity checks), so the rest of the difference to
-// `tovik run` is the keyword machinery itself. Settings ([tovik_ui]) come from pytest.ini of
+// "keyword-commands" also sends what the keywords add: the lookup's one script (the element's
+// tag and rect for the log line, the highlight style, the interactivity answer), so the rest of
+// the difference to `tovik run` is the keyword machinery itself. Settings ([tovik_ui]) come from pytest.ini of
 // the current directory, as for tovik. Prints "MODE N SECONDS MS_PER_ITERATION" for the loop
 // alone, without starting the browser and loading the page.
 #include <chrono>
@@ -14,6 +14,7 @@
 #include <iostream>
 #include <string>
 
+#include "core/element_scripts.hpp"
 #include "outside/settings/settings.hpp"
 #include "outside/webdriver/factory.hpp"
 #include "support/base/errors.hpp"
@@ -28,19 +29,11 @@ using Driver = tovik::webdriver::Driver;
 std::shared_ptr<Element> find(Driver& d, const std::string& css, bool keyword_commands) {
   auto e = d.find_element("css selector", css);
   if (keyword_commands) {
-    e->tag_name();
-    e->rect();
-    d.execute_script("arguments[0].setAttribute('style', arguments[1]);",
-                     List{Value(std::shared_ptr<tovik::Object>(e)), Value(tovik::settings::tovik_ui().text("touch_css"))});
+    const Value answer = d.execute_script(tovik::element_lookup_script(),
+                                          List{Value(std::shared_ptr<tovik::Object>(e)), Value(tovik::settings::tovik_ui().text("touch_css"))});
+    if (!answer.is_dict() || !answer.as_dict().at("ready").truthy()) throw tovik::AssertionError("element not interactive");
   }
   return e;
-}
-
-void check_interactive(Element& e, bool keyword_commands) {
-  if (!keyword_commands) return;
-  const bool ok = e.is_displayed() && e.is_enabled();
-  const auto readonly = e.get_attribute("readonly");
-  if (!ok || (readonly && *readonly != "false")) throw tovik::AssertionError("element not interactive");
 }
 
 }  // namespace
@@ -60,11 +53,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i <= n; ++i) {
       const std::string value = 'v' + std::to_string(i);
       auto name = find(*driver, "#name", extra);
-      check_interactive(*name, extra);
       name->clear();
       name->send_keys(value);
       auto submit = find(*driver, "#submit", extra);
-      check_interactive(*submit, extra);
       submit->click();
       const std::string text = find(*driver, "#result", extra)->text();
       const std::string expected = "提交" + std::to_string(i) + "：" + value + " <> 已有内容";

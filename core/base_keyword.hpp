@@ -60,9 +60,13 @@ class BaseKeyWord {
   void set_vars(const std::string& var_name, Value value);
 
   // Waits until the locator finds its element (below _activate_ele for values starting "./"),
-  // marks it with touch_css in browsers and returns it. Report step "寻找元素".
+  // marks it with touch_css in browsers and returns it. Report step "寻找元素". In a browser the
+  // element's tag and rect (for the log line), the mark and the answers can_interactive needs
+  // come in one script round trip.
   std::shared_ptr<webdriver::Element> find_element(const std::string& locator);
-  // Whether the element can take input. Report step "判断元素是否可以交互".
+  // Whether the element can take input: in a browser displayed, enabled and not read-only (one
+  // script round trip; the first call after find_element uses what the lookup learnt), in an app
+  // enabled. Report step "判断元素是否可以交互".
   bool can_interactive(const std::shared_ptr<webdriver::Element>& ele);
 
   Value key_set_driver(const Args& a);
@@ -75,6 +79,14 @@ class BaseKeyWord {
   std::shared_ptr<webdriver::Element> _activate_ele;
 
  protected:
+  // What the last browser lookup learnt of its element's interactivity, for the first
+  // can_interactive that follows it.
+  struct LookupAnswer {
+    std::shared_ptr<webdriver::Element> element;
+    bool interactive = false;
+  };
+  std::optional<LookupAnswer> _lookup_answer;
+
   // The driver and its wait, or a ValueError telling the user to open a device first.
   webdriver::Driver& need_driver();
   webdriver::WebDriverWait& need_wait();

@@ -38,14 +38,22 @@ struct Lookup : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Lookup, FindsByXpathMarksTheElementAndLogs) {
+// In a browser the lookup asks tag, rect, the touch style and readiness in one script; the first
+// interactivity check after it uses that answer, later ones ask again.
+TEST_F(Lookup, FindsByXpathMarksTheElementAndLogsInOneRoundTrip) {
   auto input = std::make_shared<FakeElement>("e1");
-  input->tag = "input";
-  input->box = {8, 10.5, 100, 20};
   driver->elements["//input"] = {input};
+  Value ready(true);
+  driver->on_script = [&](const std::string& script, const List&) -> Value {
+    if (script.find("answer.ready") != std::string::npos)
+      return Value(Dict{{"tag", Value("input")}, {"x", Value(8)}, {"y", Value(10.5)}, {"width", Value(100)},
+                        {"height", Value(20)}, {"ready", ready}});
+    return ready;
+  };
   EXPECT_EQ(kw.find_element("//input"), input);
-  EXPECT_EQ(driver->calls, (std::vector<std::string>{"find_element:xpath://input",
-                                                     "script:arguments[0].setAttribute('style', arguments[1]);"}));
+  ASSERT_EQ(driver->calls.size(), 2u);
+  EXPECT_EQ(driver->calls[0], "find_element:xpath://input");
+  EXPECT_NE(driver->calls[1].find("setAttribute('style', arguments[1])"), std::string::npos);
   ASSERT_EQ(driver->script_args.size(), 1u);
   EXPECT_EQ(driver->script_args[0][0].object_as<webdriver::Element>(), input);
   EXPECT_EQ(driver->script_args[0][1], Value("border: 2px solid red;"));
@@ -58,6 +66,32 @@ TEST_F(Lookup, FindsByXpathMarksTheElementAndLogs) {
     found = found || (r.level == spdlog::level::debug && r.message.find(",找到元素...") != std::string::npos);
   }
   EXPECT_TRUE(start && found);
+
+  EXPECT_TRUE(kw.can_interactive(input));
+  EXPECT_EQ(driver->calls.size(), 2u);  // answered by the lookup
+  ready = Value(false);
+  EXPECT_FALSE(kw.can_interactive(input));  // asked again, in one script
+  ASSERT_EQ(driver->calls.size(), 3u);
+  EXPECT_NE(driver->calls[2].find("tovikReady(arguments[0])"), std::string::npos);
+  // the element's own commands were never needed
+  input->displayed = false;
+  ready = Value(true);
+  EXPECT_TRUE(kw.can_interactive(input));
+}
+
+// A page where the script cannot answer (it returns null) gets the separate commands.
+TEST_F(Lookup, WithoutTheScriptsAnswerTheSeparateCommandsServe) {
+  auto input = std::make_shared<FakeElement>("e1");
+  input->tag = "input";
+  input->box = {8, 10.5, 100, 20};
+  driver->elements["//input"] = {input};
+  EXPECT_EQ(kw.find_element("//input"), input);
+  ASSERT_EQ(driver->calls.size(), 3u);
+  EXPECT_EQ(driver->calls[2], "script:arguments[0].setAttribute('style', arguments[1]);");
+  EXPECT_EQ(info_lines().back(), "元素定位成功: 【input】{'x': 8, 'y': 10.5, 'width': 100, 'height': 20}");
+  EXPECT_TRUE(kw.can_interactive(input));
+  input->attributes["readonly"] = "true";
+  EXPECT_FALSE(kw.can_interactive(input));
 }
 
 TEST_F(Lookup, TooFewMatchesPollsThenTimesOut) {
