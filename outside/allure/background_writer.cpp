@@ -1,5 +1,6 @@
 #include "outside/allure/background_writer.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -11,12 +12,12 @@ BackgroundWriter::~BackgroundWriter() { finish(); }
 
 void BackgroundWriter::submit(TestResult result) {
   std::unique_lock lock(mutex_);
-  if (!thread_.joinable()) {
+  if (threads_.empty()) {
     stopping_ = false;
-    thread_ = std::thread([this] { run(); });
+    for (int i = 0; i < kThreads; ++i) threads_.emplace_back([this] { run(); });
   }
   room_.wait(lock, [this] { return queue_.size() < kQueueLimit; });
-  queue_.push_back(std::move(result));
+  queue_.emplace_back(submitted_++, std::move(result));
   work_.notify_one();
 }
 
@@ -24,12 +25,17 @@ std::vector<std::string> BackgroundWriter::finish() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    work_.notify_one();
+    work_.notify_all();
   }
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
   writer_.finish_clean();
   std::lock_guard lock(mutex_);
-  return std::exchange(failures_, {});
+  std::sort(failures_.begin(), failures_.end());
+  std::vector<std::string> out;
+  for (auto& f : failures_) out.push_back(std::move(f.second));
+  failures_.clear();
+  return out;
 }
 
 void BackgroundWriter::run() {
@@ -37,7 +43,7 @@ void BackgroundWriter::run() {
   for (;;) {
     work_.wait(lock, [this] { return !queue_.empty() || stopping_; });
     if (queue_.empty()) return;  // stopping, and everything is written
-    TestResult result = std::move(queue_.front());
+    auto [number, result] = std::move(queue_.front());
     queue_.pop_front();
     room_.notify_one();
     lock.unlock();
@@ -48,7 +54,7 @@ void BackgroundWriter::run() {
       failure = result.fullName + ": " + e.what();
     }
     lock.lock();
-    if (!failure.empty()) failures_.push_back(std::move(failure));
+    if (!failure.empty()) failures_.emplace_back(number, std::move(failure));
   }
 }
 

@@ -1,4 +1,4 @@
-// Writes allure results on a thread of its own, so that creating a case's files is not on the
+// Writes allure results on threads of their own, so that creating a case's files is not on the
 // run's critical path (where creating a file is slow, it was most of a run of short cases).
 #pragma once
 
@@ -20,6 +20,9 @@ class BackgroundWriter {
   // Results waiting at the most; submit() waits for room beyond that, which bounds the memory
   // of a run whose disk is slower than its cases.
   static constexpr std::size_t kQueueLimit = 64;
+  // Threads writing: creating and renaming files is mostly the kernel's time, which a second
+  // core shares.
+  static constexpr int kThreads = 2;
 
   // The directory as ResultsWriter takes it (OSError when it cannot be made).
   explicit BackgroundWriter(std::filesystem::path dir);
@@ -31,13 +34,13 @@ class BackgroundWriter {
   // For what comes before the first result (clean, environment); not to be used after submit().
   ResultsWriter& writer() { return writer_; }
 
-  // Queues a result; it is written in submission order, each file whole or not at all.
+  // Queues a result; results are taken in submission order, each file whole or not at all.
   void submit(TestResult result);
 
   // Waits until every submitted result is written, then removes the old results that were not
   // reused (ResultsWriter::finish_clean). Returns the
-  // results that could not be written, in order, as "fullName: reason". Later submissions start
-  // the thread again.
+  // results that could not be written, in submission order, as "fullName: reason". Later
+  // submissions start the threads again.
   std::vector<std::string> finish();
 
  private:
@@ -47,10 +50,11 @@ class BackgroundWriter {
   std::mutex mutex_;
   std::condition_variable work_;  // something queued, or stopping
   std::condition_variable room_;  // the queue shrank
-  std::deque<TestResult> queue_;
+  std::deque<std::pair<std::size_t, TestResult>> queue_;  // with their submission number
+  std::size_t submitted_ = 0;
   bool stopping_ = false;
-  std::vector<std::string> failures_;
-  std::thread thread_;
+  std::vector<std::pair<std::size_t, std::string>> failures_;
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace tovik::allure

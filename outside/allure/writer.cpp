@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -85,11 +86,18 @@ fs::path move_aside(const fs::path& dir, const fs::path& parent, const std::stri
 
 // Gives an old file new bytes and moves it to path. Outside the results directory until the
 // rename, so a reader of that directory only ever sees it whole. The bytes overwrite the old
-// ones and the length is cut after: truncating to nothing first would free the blocks only to
-// allocate them again, and makes ext4 flush the file on close. An errno, 0 when done.
+// ones and the length is cut after, when the old file was longer: truncating to nothing first
+// would free the blocks only to allocate them again, and makes ext4 flush the file on close;
+// even a truncation to the same length costs more than the rest. An errno, 0 when done.
 int reuse_file(const fs::path& old, std::string_view bytes, const fs::path& path) {
   const int fd = ::open(old.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno;
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
   const auto length = static_cast<off_t>(bytes.size());
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -101,7 +109,7 @@ int reuse_file(const fs::path& old, std::string_view bytes, const fs::path& path
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  if (::ftruncate(fd, length) != 0) {
+  if (before.st_size > length && ::ftruncate(fd, length) != 0) {
     const int error = errno;
     ::close(fd);
     return error;
@@ -139,7 +147,10 @@ void ResultsWriter::clean() {
 }
 
 void ResultsWriter::finish_clean() {
-  spare_.clear();
+  {
+    std::lock_guard lock(spare_mutex_);
+    spare_.clear();
+  }
   for (const fs::path& dir : aside_) {
     std::error_code ignored;  // what stays is taken up by the next run's clean
     fs::remove_all(dir, ignored);
@@ -149,9 +160,14 @@ void ResultsWriter::finish_clean() {
 
 void ResultsWriter::put(const std::string& name, std::string_view bytes) {
   const fs::path path = dir_ / name;
-  while (!spare_.empty()) {
-    const fs::path old = std::move(spare_.back());
-    spare_.pop_back();
+  for (;;) {
+    fs::path old;
+    {
+      std::lock_guard lock(spare_mutex_);
+      if (spare_.empty()) break;
+      old = std::move(spare_.back());
+      spare_.pop_back();
+    }
     const int error = reuse_file(old, bytes, path);
     if (error == 0) return;
     // a spare that cannot be opened is passed over; a results directory that is gone is a failure

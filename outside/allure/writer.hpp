@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +41,7 @@ class ResultsWriter {
   // Writes the attachments of the result and its steps as files (filling their source), then the
   // result, each under a temporary name and renamed into place, so a reader never sees half a
   // file. An attachment without content is left out. Fills historyId and testCaseId from
-  // fullName and parameters when empty.
+  // fullName and parameters when empty. Several threads may write at once.
   void write(TestResult& result);
 
   // environment.properties: key = value lines shown on the report's overview.
@@ -55,6 +56,7 @@ class ResultsWriter {
 
   std::filesystem::path dir_;
   std::vector<std::filesystem::path> aside_;  // old results directories put aside by clean()
+  std::mutex spare_mutex_;
   std::vector<std::filesystem::path> spare_;  // their files, not reused yet
 };
 
