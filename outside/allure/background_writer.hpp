@@ -7,15 +7,18 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "outside/allure/step.hpp"
 #include "outside/allure/writer.hpp"
 
 namespace tovik::allure {
 
-class BackgroundWriter {
+class BackgroundWriter : public AttachmentSink {
  public:
   // Results waiting at the most; submit() waits for room beyond that, which bounds the memory
   // of a run whose disk is slower than its cases.
@@ -27,15 +30,18 @@ class BackgroundWriter {
   // The directory as ResultsWriter takes it (OSError when it cannot be made).
   explicit BackgroundWriter(std::filesystem::path dir);
   // Drains what is queued, as finish() does.
-  ~BackgroundWriter();
+  ~BackgroundWriter() override;
   BackgroundWriter(const BackgroundWriter&) = delete;
   BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
   // For what comes before the first result (clean, environment); not to be used after submit().
   ResultsWriter& writer() { return writer_; }
 
-  // Queues a result; results are taken in submission order, each file whole or not at all.
+  // Queues a result; results are taken in submission order, each file whole or not at all. A
+  // result is written once everything submitted before it (its attachments) is written.
   void submit(TestResult result);
+  // Queues an attachment's file while its case still runs (the ScopedTest's sink).
+  void take(Attachment& attachment) override;
 
   // Waits until every submitted result is written, then removes the old results that were not
   // reused (ResultsWriter::finish_clean). Returns the
@@ -44,14 +50,23 @@ class BackgroundWriter {
   std::vector<std::string> finish();
 
  private:
+  struct Job {
+    std::size_t number;
+    std::optional<TestResult> result;  // else an attachment file
+    std::string source, content;
+    std::string case_name;  // whose result or attachment, for failures
+  };
+  void queue(Job job);
   void run();
 
   ResultsWriter writer_;
   std::mutex mutex_;
   std::condition_variable work_;  // something queued, or stopping
   std::condition_variable room_;  // the queue shrank
-  std::deque<std::pair<std::size_t, TestResult>> queue_;  // with their submission number
+  std::deque<Job> queue_;
   std::size_t submitted_ = 0;
+  std::set<std::size_t> running_;  // numbers of the jobs being written
+  std::condition_variable done_;   // a job finished
   bool stopping_ = false;
   std::vector<std::pair<std::size_t, std::string>> failures_;
   std::vector<std::thread> threads_;

@@ -71,79 +71,119 @@ std::int64_t now_ms() {
 
 namespace {
 
-Json details_json(const StatusDetails& d) {
-  Json j = Json::object();
-  if (!d.message.empty()) j["message"] = d.message;
-  if (!d.trace.empty()) j["trace"] = d.trace;
-  return j;
-}
+// The result file's JSON written straight out: a case of thousands of steps built as a tree of
+// JSON values first took several times the memory of the case itself.
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
 
-Json attachments_json(const std::vector<Attachment>& attachments) {
-  Json out = Json::array();
-  for (const auto& a : attachments)
-    out.push_back(Json{{"name", a.name}, {"source", a.source}, {"type", a.type}});
-  return out;
-}
-
-Json parameters_json(const std::vector<Parameter>& parameters) {
-  Json out = Json::array();
-  for (const auto& p : parameters) {
-    // Checked again here: a masked parameter may have been assigned a value after construction.
-    const std::string& value =
-        p.mode == ParameterMode::Masked ? std::string(kMaskedValue) : p.value;
-    out.push_back(Json{{"name", p.name}, {"value", value}, {"mode", to_string(p.mode)}});
+  void test(const TestResult& t) {
+    out_ += '{';
+    field("uuid", t.uuid);
+    if (!t.historyId.empty()) field("historyId", t.historyId);
+    if (!t.testCaseId.empty()) field("testCaseId", t.testCaseId);
+    field("name", t.name);
+    field("fullName", t.fullName);
+    if (!t.description.empty()) field("description", t.description);
+    common(t.status, t.statusDetails, t.stage, t.steps, t.attachments, t.parameters);
+    key("labels");
+    list(t.labels, [&](const Label& l) {
+      out_ += '{';
+      field("name", l.name);
+      field("value", l.value);
+      out_ += '}';
+    });
+    key("links");
+    list(t.links, [&](const Link& l) {
+      out_ += '{';
+      field("name", l.name);
+      field("url", l.url);
+      field("type", l.type);
+      out_ += '}';
+    });
+    number("start", t.start);
+    number("stop", t.stop);
+    out_ += '}';
   }
-  return out;
-}
 
-void put_if_set(Json& j, const char* key, const std::string& value) {
-  if (!value.empty()) j[key] = value;
-}
+  void step(const StepResult& s) {
+    out_ += '{';
+    field("name", s.name);
+    common(s.status, s.statusDetails, s.stage, s.steps, s.attachments, s.parameters);
+    number("start", s.start);
+    number("stop", s.stop);
+    out_ += '}';
+  }
+
+ private:
+  void key(const char* name) {
+    if (out_.back() != '{') out_ += ',';
+    append_json_text(out_, name);
+    out_ += ':';
+  }
+  void field(const char* name, std::string_view value) {
+    key(name);
+    append_json_text(out_, value);
+  }
+  void number(const char* name, std::int64_t value) {
+    key(name);
+    out_ += std::to_string(value);
+  }
+  template <class T, class F>
+  void list(const std::vector<T>& items, F each) {
+    out_ += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i) out_ += ',';
+      each(items[i]);
+    }
+    out_ += ']';
+  }
+  // What steps and tests share, in the order the files have always had it.
+  void common(Status status, const StatusDetails& details, Stage stage, const std::vector<StepResult>& steps,
+              const std::vector<Attachment>& attachments, const std::vector<Parameter>& parameters) {
+    field("status", to_string(status));
+    key("statusDetails");
+    out_ += '{';
+    if (!details.message.empty()) field("message", details.message);
+    if (!details.trace.empty()) field("trace", details.trace);
+    out_ += '}';
+    field("stage", to_string(stage));
+    key("steps");
+    list(steps, [&](const StepResult& s) { step(s); });
+    key("attachments");
+    list(attachments, [&](const Attachment& a) {
+      out_ += '{';
+      field("name", a.name);
+      field("source", a.source);
+      field("type", a.type);
+      out_ += '}';
+    });
+    key("parameters");
+    list(parameters, [&](const Parameter& p) {
+      out_ += '{';
+      field("name", p.name);
+      // checked again here: a masked parameter may have been given a value after construction
+      field("value", p.mode == ParameterMode::Masked ? std::string_view(kMaskedValue) : std::string_view(p.value));
+      field("mode", to_string(p.mode));
+      out_ += '}';
+    });
+  }
+
+  std::string& out_;
+};
 
 }  // namespace
 
-Json to_json(const StepResult& step) {
-  Json j = Json::object();
-  j["name"] = step.name;
-  j["status"] = to_string(step.status);
-  j["statusDetails"] = details_json(step.statusDetails);
-  j["stage"] = to_string(step.stage);
-  Json steps = Json::array();
-  for (const auto& s : step.steps) steps.push_back(to_json(s));
-  j["steps"] = std::move(steps);
-  j["attachments"] = attachments_json(step.attachments);
-  j["parameters"] = parameters_json(step.parameters);
-  j["start"] = step.start;
-  j["stop"] = step.stop;
-  return j;
+std::string to_json_text(const StepResult& step) {
+  std::string out;
+  Writer(out).step(step);
+  return out;
 }
 
-Json to_json(const TestResult& test) {
-  Json j = Json::object();
-  j["uuid"] = test.uuid;
-  put_if_set(j, "historyId", test.historyId);
-  put_if_set(j, "testCaseId", test.testCaseId);
-  j["name"] = test.name;
-  j["fullName"] = test.fullName;
-  put_if_set(j, "description", test.description);
-  j["status"] = to_string(test.status);
-  j["statusDetails"] = details_json(test.statusDetails);
-  j["stage"] = to_string(test.stage);
-  Json steps = Json::array();
-  for (const auto& s : test.steps) steps.push_back(to_json(s));
-  j["steps"] = std::move(steps);
-  j["attachments"] = attachments_json(test.attachments);
-  j["parameters"] = parameters_json(test.parameters);
-  Json labels = Json::array();
-  for (const auto& l : test.labels) labels.push_back(Json{{"name", l.name}, {"value", l.value}});
-  j["labels"] = std::move(labels);
-  Json links = Json::array();
-  for (const auto& l : test.links)
-    links.push_back(Json{{"name", l.name}, {"url", l.url}, {"type", l.type}});
-  j["links"] = std::move(links);
-  j["start"] = test.start;
-  j["stop"] = test.stop;
-  return j;
+std::string to_json_text(const TestResult& test) {
+  std::string out;
+  Writer(out).test(test);
+  return out;
 }
 
 }  // namespace tovik::allure

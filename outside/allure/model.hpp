@@ -96,7 +96,7 @@ struct TestResult {
 // The allure JSON shape: camelCase keys, every array present ([] when empty), empty optional
 // texts (historyId, testCaseId, description, message, trace) left out. Masked parameters are
 // written as kMaskedValue whatever they hold; attachment content is not part of it.
-Json to_json(const StepResult& step);
-Json to_json(const TestResult& test);
+std::string to_json_text(const StepResult& step);
+std::string to_json_text(const TestResult& test);
 
 }  // namespace tovik::allure

@@ -82,8 +82,13 @@ void TestContext::close_all(const std::string& why) {
   }
 }
 
-ScopedTest::ScopedTest(TestResult& result)
-    : context_(std::make_shared<TestContext>(result)), previous_(std::move(t_current)) {
+void TestContext::attach(StepResult* step, Attachment attachment) {
+  if (sink_ && !attachment.content.empty()) sink_->take(attachment);
+  (step ? step->attachments : result_.attachments).push_back(std::move(attachment));
+}
+
+ScopedTest::ScopedTest(TestResult& result, AttachmentSink* sink)
+    : context_(std::make_shared<TestContext>(result, sink)), previous_(std::move(t_current)) {
   t_current = context_;
 }
 
@@ -123,7 +128,7 @@ void Step::broken(std::string message) {
 
 void Step::attach(std::string name, std::string type, std::string content) {
   if (StepResult* r = result())
-    r->attachments.push_back({std::move(name), std::move(type), {}, std::move(content)});
+    context_.lock()->attach(r, {std::move(name), std::move(type), {}, std::move(content)});
 }
 
 void Step::parameter(std::string name, std::string value, ParameterMode mode) {
@@ -133,9 +138,7 @@ void Step::parameter(std::string name, std::string value, ParameterMode mode) {
 void attach(std::string name, std::string type, std::string content) {
   TestContext* ctx = t_current.get();
   if (!ctx) return;
-  StepResult* inner = ctx->innermost();
-  auto& target = inner ? inner->attachments : ctx->result().attachments;
-  target.push_back({std::move(name), std::move(type), {}, std::move(content)});
+  ctx->attach(ctx->innermost(), {std::move(name), std::move(type), {}, std::move(content)});
 }
 
 }  // namespace tovik::allure

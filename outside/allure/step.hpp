@@ -16,18 +16,30 @@ namespace tovik::allure {
 // AssertionError -> failed, any other error -> broken.
 Status status_of(const std::exception& e);
 
+// Where attachments go as they are made, so that a long case does not hold them all until it
+// ends and their files are written while it runs.
+class AttachmentSink {
+ public:
+  virtual ~AttachmentSink() = default;
+  // Takes the attachment's content and names the file it goes to (attachment.source).
+  virtual void take(Attachment& attachment) = 0;
+};
+
 // The test being recorded on a thread and the chain of its open steps. Made by ScopedTest;
 // while it records, the TestResult's step lists belong to it and must not be changed directly.
 class TestContext {
  public:
-  explicit TestContext(TestResult& result) : result_(result) {}
+  TestContext(TestResult& result, AttachmentSink* sink) : result_(result), sink_(sink) {}
   TestContext(const TestContext&) = delete;
   TestContext& operator=(const TestContext&) = delete;
 
   TestResult& result() { return result_; }
+  const std::string& case_name() const { return result_.fullName; }
   std::size_t open_steps() const { return open_.size(); }
   // The innermost open step, or null when none is open.
   StepResult* innermost() { return open_.empty() ? nullptr : open_.back().step; }
+  // Adds an attachment to step (the test itself when null), through the sink when there is one.
+  void attach(StepResult* step, Attachment attachment);
 
  private:
   friend class Step;
@@ -47,6 +59,7 @@ class TestContext {
   void close_all(const std::string& why);
 
   TestResult& result_;
+  AttachmentSink* sink_;
   // Each open step is the last child of the one before it, so these pointers stay valid while
   // children are added to the innermost step.
   std::vector<Open> open_;
@@ -57,10 +70,11 @@ class TestContext {
 TestContext* current();
 
 // Makes result the current test of this thread until the scope ends, then restores the previous
-// one. Steps still open at the end are closed as broken.
+// one. Steps still open at the end are closed as broken. Attachments with content go to sink
+// as they are made, when one is given.
 class ScopedTest {
  public:
-  explicit ScopedTest(TestResult& result);
+  explicit ScopedTest(TestResult& result, AttachmentSink* sink = nullptr);
   ~ScopedTest();
   ScopedTest(const ScopedTest&) = delete;
   ScopedTest& operator=(const ScopedTest&) = delete;

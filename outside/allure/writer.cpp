@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -190,11 +192,40 @@ std::string extension_for(const std::string& type) {
 
 }  // namespace
 
+std::string ResultsWriter::attachment_file_name(const std::string& type) {
+  return new_uuid() + "-attachment." + extension_for(type);
+}
+
+void ResultsWriter::write_attachment(const std::string& source, std::string content) {
+  const std::uint64_t generation = secrets::generation();
+  secrets::redact_in_place(content);
+  put(source, content);
+  std::lock_guard lock(ahead_mutex_);
+  ahead_[source] = generation;
+}
+
 void ResultsWriter::write_attachments(std::vector<Attachment>& attachments) {
   std::erase_if(attachments, [](const Attachment& a) { return a.source.empty() && a.content.empty(); });
   for (auto& a : attachments) {
-    if (!a.source.empty()) continue;
-    a.source = new_uuid() + "-attachment." + extension_for(a.type);
+    if (!a.source.empty()) {
+      std::optional<std::uint64_t> written_at;
+      {
+        std::lock_guard lock(ahead_mutex_);
+        if (auto it = ahead_.find(a.source); it != ahead_.end()) {
+          written_at = it->second;
+          ahead_.erase(it);
+        }
+      }
+      // a secret that became known after the file was written is masked in it now
+      if (written_at && *written_at < secrets::generation()) {
+        std::ifstream in(dir_ / a.source, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) throw OSError("cannot read " + (dir_ / a.source).string());
+        if (secrets::redact_in_place(text)) write_file_atomically(dir_ / a.source, text);
+      }
+      continue;
+    }
+    a.source = attachment_file_name(a.type);
     put(a.source, a.content);
     a.content.clear();
   }
@@ -255,7 +286,7 @@ void ResultsWriter::write(TestResult& result) {
   write_attachments(result.attachments);
   write_steps(result.steps);
   // Invalid UTF-8 becomes U+FFFD: the generator silently drops files it cannot decode.
-  const std::string text = to_json(result).dump(-1, ' ', false, Json::error_handler_t::replace);
+  const std::string text = to_json_text(result);
   put(result.uuid + "-result.json", text);
 }
 

@@ -1,7 +1,9 @@
 // Writes allure 2 raw results: one <uuid>-result.json per case and its attachment files.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -40,9 +42,16 @@ class ResultsWriter {
 
   // Writes the attachments of the result and its steps as files (filling their source), then the
   // result, each under a temporary name and renamed into place, so a reader never sees half a
-  // file. An attachment without content is left out. Fills historyId and testCaseId from
+  // file. An attachment without content is left out; one written before by write_attachment is
+  // only redacted again when a secret became known since. Fills historyId and testCaseId from
   // fullName and parameters when empty. Several threads may write at once.
   void write(TestResult& result);
+
+  // A new attachment file name for a MIME type: "<uuid>-attachment.<ext>".
+  static std::string attachment_file_name(const std::string& type);
+  // Writes an attachment's file ahead of its result (source named by attachment_file_name),
+  // secrets redacted. OSError when it cannot.
+  void write_attachment(const std::string& source, std::string content);
 
   // environment.properties: key = value lines shown on the report's overview.
   void write_environment(const std::vector<std::pair<std::string, std::string>>& entries);
@@ -58,6 +67,10 @@ class ResultsWriter {
   std::vector<std::filesystem::path> aside_;  // old results directories put aside by clean()
   std::mutex spare_mutex_;
   std::vector<std::filesystem::path> spare_;  // their files, not reused yet
+  // Attachments written ahead, with the secrets generation they were redacted at, until their
+  // result is written.
+  std::mutex ahead_mutex_;
+  std::map<std::string, std::uint64_t> ahead_;
 };
 
 // Lower-case hex MD5 of a text.

@@ -90,7 +90,8 @@ void AllurePlugin::on_case_start(const TestCase& tc) {
   recorded_.name = tc.name;
   recorded_.fullName = tc.nodeid;
   recorded_.start = allure::now_ms();
-  recording_ = std::make_unique<allure::ScopedTest>(recorded_);
+  // attachments are written while the case runs, not all at its end
+  recording_ = std::make_unique<allure::ScopedTest>(recorded_, writer_.get());
 }
 
 allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResult recorded) {

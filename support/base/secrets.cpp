@@ -19,6 +19,7 @@ struct Registry {
   std::shared_mutex mutex;
   std::vector<std::string> forms;  // longest first
   std::atomic<bool> any{false};
+  std::atomic<std::uint64_t> generation{0};
 };
 
 Registry& registry() {
@@ -38,12 +39,17 @@ void add(std::string_view value) {
   Registry& r = registry();
   std::unique_lock lock(r.mutex);
   for (auto& f : forms)
-    if (std::find(r.forms.begin(), r.forms.end(), f) == r.forms.end()) r.forms.push_back(std::move(f));
+    if (std::find(r.forms.begin(), r.forms.end(), f) == r.forms.end()) {
+      r.forms.push_back(std::move(f));
+      r.generation.fetch_add(1, std::memory_order_acq_rel);
+    }
   std::stable_sort(r.forms.begin(), r.forms.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   r.any.store(true, std::memory_order_release);
 }
 
 bool any() { return registry().any.load(std::memory_order_acquire); }
+
+std::uint64_t generation() { return registry().generation.load(std::memory_order_acquire); }
 
 bool redact_in_place(std::string& s) {
   if (!any() || s.empty()) return false;

@@ -5,6 +5,7 @@
 // every secret, whichever case or notice made it known. Safe to use from any thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ inline constexpr std::string_view kMask = "******";
 void add(std::string_view value);
 // Whether any secret is known.
 bool any();
+// Grows whenever a new secret (or form of one) becomes known: a text redacted at one generation
+// may hold a secret of a later one.
+std::uint64_t generation();
 // text with every known secret, in each of its forms, replaced by kMask; the longest first, so a
 // secret that holds another is masked whole.
 std::string redact(std::string_view text);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/base/errors.hpp"
+#include "support/base/utf8.hpp"
 
 namespace tovik {
 
@@ -178,6 +179,7 @@ class ValueBuilder {
 void write_json(const Value& v, std::string& out) {
   switch (v.kind()) {
     case Value::Kind::Int: out += v.int_text(); return;
+    case Value::Kind::Str: append_json_text(out, v.as_str()); return;
     case Value::Kind::List:
     case Value::Kind::Tuple: {
       out += '[';
@@ -196,19 +198,57 @@ void write_json(const Value& v, std::string& out) {
       for (const auto& [k, e] : v.as_dict()) {
         if (!first) out += ',';
         first = false;
-        out += Json(k).dump(-1, ' ', false, Json::error_handler_t::replace);
+        append_json_text(out, k);
         out += ':';
         write_json(e, out);
       }
       out += '}';
       return;
     }
-    default:  // scalars as nlohmann writes them: texts escaped, floats in their shortest form
-      out += to_json(v).dump(-1, ' ', false, Json::error_handler_t::replace);
+    default:  // none, booleans and floats (in their shortest form) as nlohmann writes them
+      out += to_json(v).dump();
   }
 }
 
 }  // namespace
+
+void append_json_text(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t n = utf8_sequence_length(text, i);
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";  // U+FFFD
+        ++i;
+      } else {
+        out.append(text, i, n);
+        i += n;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 0xF];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+    ++i;
+  }
+  out += '"';
+}
 
 Value parse_json(std::string_view text) {
   check_depth(text);

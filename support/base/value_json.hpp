@@ -23,4 +23,9 @@ Value parse_json(std::string_view text);
 // Compact JSON text; non-ASCII characters stay as they are; ints of any size exactly.
 std::string dump_json(const Value& v);
 
+// Appends text as a JSON string literal, as dump_json writes texts: quotes, backslashes and
+// control characters escaped (\n, \t, ... or \u00XX), other characters as they are, each byte
+// that starts no well-formed UTF-8 sequence as U+FFFD, so the result is always valid JSON.
+void append_json_text(std::string& out, std::string_view text);
+
 }  // namespace tovik

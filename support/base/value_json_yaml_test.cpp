@@ -41,6 +41,19 @@ TEST(ValueJson, IntegersBeyond64BitsKeepTheirDigits) {
   EXPECT_EQ(dump_json(parse_json(R"({"b": 1, "a": null, "b": true})")), R"({"b":true,"a":null})");
 }
 
+// Texts are written as nlohmann writes them where they are UTF-8, and stay valid JSON where not.
+TEST(ValueJson, TextsAreEscapedAsJsonAndAlwaysValid) {
+  for (const std::string& text : {std::string("plain"), std::string("q\"b\\s/"), std::string("\b\f\n\r\t\x01\x1f\x7f"),
+                                 std::string("中文 é 😀"), std::string("nul\0in", 6)}) {
+    std::string out;
+    append_json_text(out, text);
+    EXPECT_EQ(out, Json(text).dump()) << text;
+  }
+  std::string out;
+  append_json_text(out, "a\xff\xc3(b\xed\xa0\x80");  // a stray byte, a cut sequence, a surrogate
+  EXPECT_EQ(Json::parse(out).get<std::string>(), "a\uFFFD\uFFFD(b\uFFFD\uFFFD\uFFFD");
+}
+
 TEST(ValueJson, MalformedTextIsAJsonDecodeError) {
   EXPECT_THROW(parse_json("{\"a\":"), JsonDecodeError);
   EXPECT_THROW(parse_json(""), JsonDecodeError);
