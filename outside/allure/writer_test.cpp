@@ -1,8 +1,12 @@
 #include "outside/allure/writer.hpp"
 
 #include "outside/allure/background_writer.hpp"
+#include "outside/allure/step.hpp"
+#include "support/base/secrets.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -182,6 +186,46 @@ TEST(BackgroundWriter, WritesEverySubmittedResultAndReportsFailures) {
     EXPECT_EQ(failures[0].rfind("test_b.xlsx::丢失: cannot write ", 0), 0u) << failures[0];
   }
   fs::remove(dir);
+}
+
+// Attachments made while a case runs go out at once; a secret that becomes known later is still
+// masked in them by the time the case's result is written.
+TEST(BackgroundWriter, AttachmentsOfARunningCaseAreWrittenAheadAndMaskedLater) {
+  const fs::path dir = fs::temp_directory_path() / ("tovik_allure_ahead_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  {
+    BackgroundWriter w(dir);
+    TestResult r;
+    r.fullName = "test_a.xlsx::早写";
+    {
+      ScopedTest scope(r, &w);
+      {
+        Step s("请求");
+        s.attach("response", "text/plain", "token=late-secret-42");
+      }
+      attach("log", "text/plain", "");  // nothing to write
+    }
+    ASSERT_EQ(r.steps.at(0).attachments.size(), 1u);
+    const Attachment& a = r.steps[0].attachments[0];
+    EXPECT_TRUE(a.content.empty());  // handed to the writer
+    EXPECT_NE(a.source.find("-attachment.txt"), std::string::npos);
+    const std::string source = a.source;
+    ASSERT_EQ(r.attachments.size(), 1u);
+    EXPECT_TRUE(r.attachments[0].source.empty());
+    // the file is written while the case would still run
+    for (int i = 0; i < 200 && !fs::exists(dir / source); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(fs::exists(dir / source));
+
+    secrets::add("late-secret-42");
+    w.submit(std::move(r));
+    EXPECT_TRUE(w.finish().empty());
+    std::ifstream in(dir / source);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "token=******");
+  }
+  secrets::clear();
+  fs::remove_all(dir);
 }
 
 }  // namespace tovik::allure
