@@ -185,6 +185,7 @@ const http::Response& ApiKeyWord::current_response() const {
 void ApiKeyWord::log_request(const http::Request& request) {
   static const std::string start = center("Rqeuest Start", 80, '-'), end = center("Rqeuest End", 80, '-');
   const auto& logger = log::lexa();
+  if (!logger->should_log(spdlog::level::info)) return;  // the texts below cost more than the lines
   logger->info("{}", start);
   logger->info("Method: {}", request.method);
   logger->info("{}", http::headers_text(request.headers));
@@ -195,6 +196,7 @@ void ApiKeyWord::log_request(const http::Request& request) {
 void ApiKeyWord::log_response(const http::Response& response) {
   static const std::string start = center("Response Start", 80, '-'), end = center("Response End", 80, '-');
   const auto& logger = log::lexa();
+  if (!logger->should_log(spdlog::level::info)) return;
   logger->info("{}", start);
   logger->info("Status Code: {}", response.status_code);
   logger->info("{}", http::headers_text(response.headers));

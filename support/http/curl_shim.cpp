@@ -45,6 +45,12 @@ F real(const char* name) {
 
 }  // namespace
 
+// The last named parameters of the two variadic functions are enums, as libcurl declares them;
+// clang warns that an enum might be promoted, but these are int-sized, as libcurl itself relies on.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+
 extern "C" {
 
 CURLcode curl_global_init(long flags) {
