@@ -63,11 +63,7 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
     const std::string message = "元素定位失败：等待超时， tovik_locator=" + locator.repr();
     const bool browser = is_browser(*driver);
     _lookup_answer.reset();
-    // the touch style alone, when the one-trip script could not answer
-    const auto mark = [&](const std::shared_ptr<webdriver::Element>& ele) {
-      driver->execute_script("arguments[0].setAttribute('style', arguments[1]);",
-                             List{Value(std::shared_ptr<Object>(ele)), Value(settings::tovik_ui().text("touch_css"))});
-    };
+    const Value touch_css(settings::tovik_ui().text("touch_css"));
     std::shared_ptr<webdriver::Element> found;
     const auto condition = [&](webdriver::Driver&) -> Value {
       logger->debug("{}, 开始等待...", now_stamp());
@@ -88,9 +84,9 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
       auto ele = list[static_cast<std::size_t>(locator.index())];
       const bool toast = locator.value().find("android.widget.Toast") != std::string::npos;
       std::optional<LookupFacts> facts;
+      const List element_and_style{Value(std::shared_ptr<Object>(ele)), touch_css};
       if (browser) {
-        facts = lookup_facts(driver->execute_script(
-            element_lookup_script(), List{Value(std::shared_ptr<Object>(ele)), Value(settings::tovik_ui().text("touch_css"))}));
+        facts = lookup_facts(driver->execute_script(element_lookup_script(), element_and_style));
         if (facts) _lookup_answer = LookupAnswer{ele, facts->ready};
       }
       if (toast) {
@@ -100,7 +96,8 @@ std::shared_ptr<webdriver::Element> BaseKeyWord::find_element(const std::string&
       } else {
         logger->info("元素定位成功: 【{}】{}", ele->tag_name(), repr(webdriver::to_value(ele->rect())));
       }
-      if (browser && !facts) mark(ele);
+      // the touch style alone, when the one-trip script could not answer
+      if (browser && !facts) driver->execute_script("arguments[0].setAttribute('style', arguments[1]);", element_and_style);
       found = ele;
       return Value(std::shared_ptr<Object>(ele));
     };

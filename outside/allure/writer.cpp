@@ -94,28 +94,15 @@ fs::path move_aside(const fs::path& dir, const fs::path& parent, const std::stri
 int reuse_file(const fs::path& old, std::string_view bytes, const fs::path& path) {
   const int fd = ::open(old.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno;
+  const auto failed = [fd](int error) {
+    ::close(fd);
+    return error;
+  };
   struct stat before {};
-  if (::fstat(fd, &before) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return error;
-  }
+  if (::fstat(fd, &before) != 0) return failed(errno);
   const auto length = static_cast<off_t>(bytes.size());
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      return error;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  if (before.st_size > length && ::ftruncate(fd, length) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return error;
-  }
+  if (const int error = write_all(fd, bytes)) return failed(error);
+  if (before.st_size > length && ::ftruncate(fd, length) != 0) return failed(errno);
   if (::close(fd) != 0) return errno;
   return std::rename(old.c_str(), path.c_str()) == 0 ? 0 : errno;
 }

@@ -13,6 +13,16 @@ namespace tovik {
 
 namespace fs = std::filesystem;
 
+int write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 int replace_file(const fs::path& path, std::string_view bytes, bool durable) {
   struct stat old {};
   const bool replacing = ::stat(path.c_str(), &old) == 0;
@@ -35,12 +45,7 @@ int replace_file(const fs::path& path, std::string_view bytes, bool durable) {
     ::unlink(tmp.c_str());
     return error;
   };
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return failed(errno);
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (const int error = write_all(fd, bytes)) return failed(error);
   if (replacing && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0) return failed(errno);
   if (durable && ::fsync(fd) != 0) return failed(errno);
   const int closing = ::close(fd);

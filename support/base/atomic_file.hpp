@@ -7,6 +7,9 @@
 
 namespace tovik {
 
+// Writes all of bytes to fd, again after an interrupted or short write. Returns 0 or the errno.
+int write_all(int fd, std::string_view bytes);
+
 // Replaces path with bytes. The temporary file is ".<name>.<pid>.<n>.part" in path's directory
 // (the allure results cleaner and the report generator rely on that shape) and is removed when
 // anything fails. A replaced file keeps its permissions; a new one gets 0666 less the umask. With

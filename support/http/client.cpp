@@ -359,8 +359,10 @@ std::shared_ptr<Response> Client::Impl::perform(const Request& req) {
 }
 
 bool Client::Impl::transfer(Collected& got, std::chrono::nanoseconds wait, CURLcode& result) {
-  CURLMcode mc = curl_multi_add_handle(multi, easy);
-  if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+  const auto check = [](CURLMcode mc) {
+    if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+  };
+  check(curl_multi_add_handle(multi, easy));
   // the handle leaves the multi handle however this ends; a transfer cut short closes its connection
   struct Detach {
     CURLM* multi;
@@ -371,15 +373,13 @@ bool Client::Impl::transfer(Collected& got, std::chrono::nanoseconds wait, CURLc
   got.last_byte = Clock::now();
   for (;;) {
     int running = 0;
-    mc = curl_multi_perform(multi, &running);
-    if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+    check(curl_multi_perform(multi, &running));
     if (running == 0) break;
     const auto left = got.last_byte + wait - Clock::now();
     if (left <= Clock::duration::zero()) return false;
     // curl wakes earlier for its own timers and for traffic
     const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    mc = curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left_ms, INT_MAX)), nullptr);
-    if (mc != CURLM_OK) throw OSError(std::string("HTTP 客户端出错: ") + curl_multi_strerror(mc));
+    check(curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left_ms, INT_MAX)), nullptr));
   }
   result = CURLE_OK;
   int queued = 0;
