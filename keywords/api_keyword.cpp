@@ -189,7 +189,7 @@ void ApiKeyWord::log_request(const http::Request& request) {
   logger->info("{}", start);
   logger->info("Method: {}", request.method);
   logger->info("{}", http::headers_text(request.headers));
-  logger->info("Body: {}", http::body_text(request.content));
+  logger->info("Body: {}", http::body_text(request));
   logger->info("{}", end);
 }
 
@@ -200,7 +200,7 @@ void ApiKeyWord::log_response(const http::Response& response) {
   logger->info("{}", start);
   logger->info("Status Code: {}", response.status_code);
   logger->info("{}", http::headers_text(response.headers));
-  logger->info("Body: {}", http::body_text(response.content));
+  logger->info("Body: {}", http::body_text(response));
   logger->info("{}", end);
 }
 

@@ -228,4 +228,28 @@ TEST(BackgroundWriter, AttachmentsOfARunningCaseAreWrittenAheadAndMaskedLater) {
   fs::remove_all(dir);
 }
 
+// Results go to the threads in batches, but a short batch does not wait for the next case: the
+// results of cases that ended are on disk while a slow case runs.
+TEST(BackgroundWriter, EndedCasesAreOnDiskWhileTheNextRuns) {
+  const fs::path dir = fs::temp_directory_path() / ("tovik_allure_age_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  {
+    BackgroundWriter w(dir);
+    for (int i = 0; i < 3; ++i) {
+      TestResult r;
+      r.fullName = "test_a.xlsx::case " + std::to_string(i);
+      w.submit(std::move(r));
+    }
+    const auto results = [&] {
+      int n = 0;
+      for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().ends_with("-result.json");
+      return n;
+    };
+    for (int i = 0; i < 400 && results() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(results(), 3);  // no finish() yet
+    EXPECT_TRUE(w.finish().empty());
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace tovik::allure

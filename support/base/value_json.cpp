@@ -216,6 +216,15 @@ void append_json_text(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
+    // a run of characters that go as they are, in one append: most of a report's text
+    std::size_t plain = i;
+    while (plain < text.size()) {
+      const auto c = static_cast<unsigned char>(text[plain]);
+      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
+      ++plain;
+    }
+    out.append(text, i, plain - i);
+    if ((i = plain) == text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       const std::size_t n = utf8_sequence_length(text, i);
@@ -237,13 +246,9 @@ void append_json_text(std::string& out, std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += static_cast<char>(c);
-        }
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
     }
     ++i;
   }

@@ -60,13 +60,6 @@ void add_credential(std::string_view value) {
   if (const auto blank = value.find_last_of(' '); blank != std::string_view::npos) secrets::add(value.substr(blank + 1));
 }
 
-HeaderList masked(const HeaderList& headers) {
-  HeaderList out = headers;
-  for (auto& [k, v] : out)
-    if (is_sensitive_header(k)) v = std::string(kMasked);
-  return out;
-}
-
 std::string headers_text(const HeaderList& headers) {
   bool repeats = false;
   for (std::size_t i = 0; i < headers.size() && !repeats; ++i)
@@ -100,18 +93,43 @@ std::string body_text(std::string_view content) {
   return out;
 }
 
+const std::string& body_text(const Request& request) {
+  if (!request.shown_body) request.shown_body = body_text(request.content);
+  return *request.shown_body;
+}
+
+const std::string& body_text(const Response& response) {
+  if (!response.shown_body) response.shown_body = body_text(response.content);
+  return *response.shown_body;
+}
+
+namespace {
+
+void append_header_lines(std::string& out, const HeaderList& headers) {
+  for (const auto& [k, v] : headers) {
+    out += k;
+    out += ": ";
+    out += is_sensitive_header(k) ? kMasked : std::string_view(v);
+    out += '\n';
+  }
+}
+
+}  // namespace
+
 std::string request_text(const Request& request) {
   std::string out = request.method + " " + request.url + "\n";
-  for (const auto& [k, v] : masked(request.headers)) out += k + ": " + v + "\n";
-  return out + "\n" + body_text(request.content);
+  append_header_lines(out, request.headers);
+  out += '\n';
+  return out += body_text(request);
 }
 
 std::string response_text(const Response& response) {
   std::string out = std::to_string(response.status_code);
   if (!response.reason.empty()) out += " " + response.reason;
   out += "\n" + response.url + "\n";
-  for (const auto& [k, v] : masked(response.headers)) out += k + ": " + v + "\n";
-  return out + "\n" + body_text(response.content);
+  append_header_lines(out, response.headers);
+  out += '\n';
+  return out += body_text(response);
 }
 
 std::string decode_text(std::string_view content, std::string_view content_type) {

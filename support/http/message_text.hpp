@@ -25,7 +25,6 @@ bool is_sensitive_header(std::string_view name);
 // run (support/base/secrets.hpp), so it is masked by value wherever else it shows up; with it the
 // credentials of a "Scheme credentials" value ("Bearer abc" also makes "abc" one).
 void add_credential(std::string_view value);
-HeaderList masked(const HeaderList& headers);
 
 // Headers({'Name': 'value', ...}); Headers([('Name', 'v1'), ('Name', 'v2')]) when a name repeats.
 // Sensitive values are masked.
@@ -33,6 +32,9 @@ std::string headers_text(const HeaderList& headers);
 // The body as text when it is UTF-8 without NUL bytes, else as a bytes literal b'\x89PNG...';
 // past kBodyShown bytes it is cut, with a note of the whole size.
 std::string body_text(std::string_view content);
+// body_text of the message's body, made at the first call and kept with the message.
+const std::string& body_text(const Request& request);
+const std::string& body_text(const Response& response);
 
 // The request line, the headers one per line (masked), a blank line and the body text.
 std::string request_text(const Request& request);

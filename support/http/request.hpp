@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,8 @@ struct Request {
   Pairs cookies;
   // Seconds this request may take; 0 stands for the client's time-out.
   double timeout = 0;
+  // body_text(content) once made (message_text.hpp): the log and the report show the same text
+  mutable std::optional<std::string> shown_body;
 
   // First value of a header, compared without regard to case; empty when absent.
   std::string header(std::string_view name) const;

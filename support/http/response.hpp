@@ -22,6 +22,8 @@ struct Response : Object {
   Dict cookies;         // cookies the response set, name -> value
   std::string url;      // final URL after any redirects
   double elapsed = 0;   // seconds from sending to the complete response
+  // body_text(content) once made (message_text.hpp): the log and the report show the same text
+  mutable std::optional<std::string> shown_body;
   // The request this answers; null for a response made by hand.
   std::shared_ptr<const Request> request;
   // The redirect responses that led here, oldest first (when the client follows redirects).
