@@ -103,6 +103,21 @@ void BaseKeyWord::set_vars(const std::string& var_name, Value value) {
   });
 }
 
+void BaseKeyWord::attach_failure_evidence() {
+  if (!driver) return;
+  webdriver::Evidence e;
+  try {
+    e = driver->failure_evidence(kEvidenceSeconds);
+  } catch (const std::exception& error) {
+    log::lexa()->warn("未能取得失败现场（截图、源码）：{}", error.what());
+    return;
+  }
+  if (!e.screenshot_png.empty()) allure::attach("失败截图", "image/png", std::move(e.screenshot_png));
+  if (!e.source.empty())
+    allure::attach(e.app ? "界面源码" : "页面源码", e.app ? "text/xml" : "text/html", std::move(e.source));
+  if (!e.console_log.empty()) allure::attach("浏览器控制台日志", "text/plain", std::move(e.console_log));
+}
+
 Value BaseKeyWord::key_set_driver(const Args& a) {
   const Value& fixture = usefixtures.at(a.text("fixture_name"));
   auto d = fixture.object_as<webdriver::Driver>();

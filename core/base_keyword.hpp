@@ -69,6 +69,15 @@ class BaseKeyWord {
   // enabled. Report step "判断元素是否可以交互".
   bool can_interactive(const std::shared_ptr<webdriver::Element>& ele);
 
+  // How long a failure's evidence may take to gather from a driver.
+  static constexpr double kEvidenceSeconds = 2;
+  // Attaches to the innermost open report step what a tester needs to judge a failure without
+  // running the case again: with a driver open, a screenshot, the page's (or app's) source and
+  // the browser's console log. Classes add their own (the API class: the last request as a curl
+  // command). Never throws: what cannot be had is left out with a warning in the case's log, and
+  // the failure stays the case's own.
+  virtual void attach_failure_evidence();
+
   Value key_set_driver(const Args& a);
   Value key_assert(const Args& a);
 

@@ -316,6 +316,7 @@ void ApiKeyWord::send(std::string_view method, std::string_view url, const http:
   _current_request.reset();
 
   allure::attach("请求", "text/plain", http::request_text(request));
+  _last_request = std::make_shared<const http::Request>(request);
   std::shared_ptr<const http::Response> response = client->send(std::move(request));
   _current_response = response;
   const auto& history = response->history;
@@ -329,6 +330,16 @@ void ApiKeyWord::send(std::string_view method, std::string_view url, const http:
 
   run_keyword(*this, "save_code", {Value("resp_code")});
   run_keyword(*this, "save_body", {Value("resp_body")});
+}
+
+void ApiKeyWord::attach_failure_evidence() {
+  BaseKeyWord::attach_failure_evidence();
+  if (!_last_request) return;
+  try {
+    allure::attach("curl 命令", "text/plain", http::curl_command(*_last_request));
+  } catch (const std::exception& error) {
+    log::lexa()->warn("未能写出请求的 curl 命令：{}", error.what());
+  }
 }
 
 Value ApiKeyWord::key_send_http(const Args& a) {

@@ -21,6 +21,8 @@ class ApiKeyWord : public virtual BaseKeyWord {
   ApiKeyWord(std::shared_ptr<Exchange> exchanger, Value usefixtures);
   static const KeywordClass& keyword_class();
   const KeywordClass& klass() const override { return keyword_class(); }
+  // A driver's evidence, then the last request sent (or tried) as a curl command "curl 命令".
+  void attach_failure_evidence() override;
 
   // The parts gathered for the next send; the first access after a send starts new ones and
   // forgets the last response.
@@ -64,6 +66,7 @@ class ApiKeyWord : public virtual BaseKeyWord {
  protected:
   std::optional<MockRequest> _current_request;
   std::shared_ptr<const http::Response> _current_response;
+  std::shared_ptr<const http::Request> _last_request;  // as built, kept for a failure's curl command
 
  private:
   // Cases select with the same few expressions over and over: each is compiled once.

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "notify/base64.hpp"
+#include "support/base/base64.hpp"
 #include "notify/channels.hpp"
 #include "outside/settings/settings.hpp"
 #include "support/base/log.hpp"
@@ -70,12 +70,12 @@ std::string build_mail(const std::string& content, const std::string& from, cons
   mail += "Date: " + mail_date() + "\r\n";
   mail += "From: " + from + "\r\n";
   mail += "To: " + to_line + "\r\n";
-  mail += "Subject: =?UTF-8?B?" + base64(kSubject) + "?=\r\n";
+  mail += "Subject: =?UTF-8?B?" + base64_encode(kSubject) + "?=\r\n";
   mail += "Message-ID: " + message_id(from) + "\r\n";
   mail += "MIME-Version: 1.0\r\n";
   mail += "Content-Type: text/plain; charset=UTF-8\r\n";
   mail += "Content-Transfer-Encoding: base64\r\n\r\n";
-  const std::string body = base64(content);
+  const std::string body = base64_encode(content);
   for (std::size_t at = 0; at < body.size(); at += 76) mail += body.substr(at, 76) + "\r\n";
   return mail;
 }

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "notify/base64.hpp"
+#include "support/base/base64.hpp"
 #include "notify/channels.hpp"
 #include "notify/webhook.hpp"
 #include "outside/settings/settings.hpp"
@@ -37,7 +37,7 @@ std::string dingding_sign(const std::string& timestamp, const std::string& secre
   if (!HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
             reinterpret_cast<const unsigned char*>(to_sign.data()), to_sign.size(), digest, &size))
     throw ValueError("无法计算钉钉签名（HMAC-SHA256 失败）");
-  return base64(std::string_view(reinterpret_cast<const char*>(digest), size));
+  return base64_encode(std::string_view(reinterpret_cast<const char*>(digest), size));
 }
 
 std::string doubled_line_feeds(const std::string& s) {

@@ -27,6 +27,7 @@ struct CaseContext {
   Dict usefixtures;                      // requested fixture name -> value
   std::shared_ptr<Exchange> exchanger;   // the run's variable store
   const CaseStep* current_step = nullptr;  // the plug-in sets it before each step
+  std::string browser;  // "chrome 120.0.6099.224" when a browser served the case; the plug-in sets it
 };
 
 class Plugin {

@@ -35,6 +35,7 @@ struct CaseReport {
   std::string when;         // "setup", "call" or "teardown" for failures and errors
   const CaseStep* step = nullptr;  // the row that failed, when a row failed
   std::string log;          // the case's captured log lines
+  std::string browser;      // name and version of the browser that served the case, if one did
   std::int64_t start_ms = 0, stop_ms = 0;
 
   double seconds() const { return static_cast<double>(stop_ms - start_ms) / 1000.0; }

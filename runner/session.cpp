@@ -57,7 +57,7 @@ void run_case(const TestCase& tc, Session& s, CaseReport& report) {
     report.error_kind = "CollectError";
     report.message = *tc.broken;
   } else {
-    CaseContext ctx{s.config, {}, nullptr, nullptr};
+    CaseContext ctx{s.config, {}, nullptr, nullptr, {}};
     bool ready = false;
     try {
       ctx.exchanger = s.variables->exchanger();
@@ -81,6 +81,7 @@ void run_case(const TestCase& tc, Session& s, CaseReport& report) {
         fail(Outcome::Failed, "call", e);
         report.step = ctx.current_step;
       }
+      report.browser = ctx.browser;
       try {
         s.fixtures.teardown_case();
       } catch (const std::exception& e) {

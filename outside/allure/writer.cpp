@@ -168,6 +168,9 @@ void ResultsWriter::put(const std::string& name, std::string_view bytes) {
 
 namespace {
 
+// Pictures hold no text to mask, and masking bytes that happen to match would break them.
+bool is_binary_type(const std::string& type) { return type.rfind("image/", 0) == 0; }
+
 std::string extension_for(const std::string& type) {
   if (type == "text/plain") return "txt";
   if (type == "application/json") return "json";
@@ -185,7 +188,7 @@ std::string ResultsWriter::attachment_file_name(const std::string& type) {
 
 void ResultsWriter::write_attachment(const std::string& source, std::string content) {
   const std::uint64_t generation = secrets::generation();
-  secrets::redact_in_place(content);
+  if (!source.ends_with(".png")) secrets::redact_in_place(content);  // see is_binary_type
   put(source, content);
   std::lock_guard lock(ahead_mutex_);
   ahead_[source] = generation;
@@ -204,7 +207,7 @@ void ResultsWriter::write_attachments(std::vector<Attachment>& attachments) {
         }
       }
       // a secret that became known after the file was written is masked in it now
-      if (written_at && *written_at < secrets::generation()) {
+      if (written_at && *written_at < secrets::generation() && !is_binary_type(a.type)) {
         std::ifstream in(dir_ / a.source, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (in.bad()) throw OSError("cannot read " + (dir_ / a.source).string());
@@ -235,7 +238,8 @@ void redact_details(StatusDetails& d) {
 }
 
 void redact_items(std::vector<Attachment>& attachments, std::vector<Parameter>& parameters) {
-  for (auto& a : attachments) secrets::redact_in_place(a.content);
+  for (auto& a : attachments)
+    if (!is_binary_type(a.type)) secrets::redact_in_place(a.content);
   for (auto& p : parameters) secrets::redact_in_place(p.value);
 }
 

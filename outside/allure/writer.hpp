@@ -56,13 +56,13 @@ class ResultsWriter {
   // environment.properties: key = value lines shown on the report's overview.
   void write_environment(const std::vector<std::pair<std::string, std::string>>& entries);
 
+  // Writes a file of the directory whole: into a spare old file when there is one, else a new
+  // one. For the run's own files (executor.json, categories.json). OSError when it cannot.
+  void put(const std::string& name, std::string_view bytes);
+
  private:
   void write_attachments(std::vector<Attachment>& attachments);
   void write_steps(std::vector<StepResult>& steps);
-  // Writes a file of the results directory whole: into a spare old file when there is one,
-  // else a new one. OSError when it cannot.
-  void put(const std::string& name, std::string_view bytes);
-
   std::filesystem::path dir_;
   std::vector<std::filesystem::path> aside_;  // old results directories put aside by clean()
   std::mutex spare_mutex_;

@@ -48,6 +48,14 @@ class Alert {
   virtual void dismiss() = 0;
 };
 
+// What a failure leaves for the tester to look at; a part the driver did not give stays empty.
+struct Evidence {
+  std::string screenshot_png;  // PNG bytes of what the browser or app shows
+  std::string source;          // the page's HTML, or the app's UI hierarchy as XML
+  bool app = false;            // source is an app's XML
+  std::string console_log;     // the browser's console, one entry a line
+};
+
 class Driver : public Object {
  public:
   std::string type_name() const override { return "WebDriver"; }
@@ -82,6 +90,11 @@ class Driver : public Object {
   virtual void start_activity(const std::string& app_package, const std::string& app_activity) = 0;
   virtual std::vector<std::string> contexts() = 0;
   virtual std::string current_context() = 0;
+
+  // Screenshot, source and (where the driver keeps one) the browser's console log, all of it
+  // within limit seconds: WebDriverException when the driver does not answer in that time or
+  // refuses the screenshot or the source.
+  virtual Evidence failure_evidence(double limit) = 0;
 
   // Ends the session and whatever driver process belongs to it.
   virtual void quit() = 0;

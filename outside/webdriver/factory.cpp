@@ -260,6 +260,8 @@ std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::str
   }
 
   if (!caps.contains("browserName")) caps["browserName"] = name;
+  // every console message is kept, not only errors: a failure's evidence shows them
+  if (name == "chrome" && !caps.contains("goog:loggingPrefs")) caps["goog:loggingPrefs"] = Json{{"browser", "ALL"}};
   const bool headless = settings::tovik_ui().boolean("headless");
   if (!remote.empty()) {
     if (headless && name == "chrome") add_flag(args_of(object_member(caps, "goog:chromeOptions"), "goog:chromeOptions"), "--headless=new");

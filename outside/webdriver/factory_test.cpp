@@ -100,7 +100,9 @@ TEST_F(FactoryTest, BrowsersOnAHubGetTheirNameAndHeadlessFlag) {
   set("TOVIK_UI_CAPABILITIES", R"({"goog:chromeOptions": {"args": ["--window-size=800,600"]}})");
   get_webdriver("CHROME")->quit();
   EXPECT_EQ(session_request(grid),
-            (Json{{"goog:chromeOptions", {{"args", {"--window-size=800,600", "--headless=new"}}}}, {"browserName", "chrome"}}));
+            (Json{{"goog:chromeOptions", {{"args", {"--window-size=800,600", "--headless=new"}}}},
+                  {"browserName", "chrome"},
+                  {"goog:loggingPrefs", {{"browser", "ALL"}}}}));
 
   RecordingEndpoint other;
   set("TOVIK_UI_HEADLESS", "false");

@@ -85,6 +85,14 @@ class FakeDriver : public Driver {
   std::string title() override { return "fake"; }
   std::string current_url() override { return "about:blank"; }
   // Each read of the page source; a test may change what the page shows.
+  // failure_evidence(): what it gives, or throws when set
+  Evidence evidence{"\x89PNG fake", "<html></html>", false, ""};
+  std::function<void()> on_failure_evidence;
+  Evidence failure_evidence(double) override {
+    calls.push_back("failure_evidence");
+    if (on_failure_evidence) on_failure_evidence();
+    return evidence;
+  }
   std::function<std::string()> on_page_source;
   std::string page_source() override {
     calls.push_back("page_source");

@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <fmt/format.h>
+
+#include <chrono>
 #include <iostream>
 
 #include "outside/webdriver/actions.hpp"
+#include "support/base/base64.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 
@@ -55,6 +59,34 @@ std::string W3CDriver::title() { return wire_text(session_->command("GET", "/tit
 std::string W3CDriver::current_url() { return wire_text(session_->command("GET", "/url")); }
 
 std::string W3CDriver::page_source() { return wire_text(session_->command("GET", "/source")); }
+
+Evidence W3CDriver::failure_evidence(double limit) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+  // what is left of limit for the next command; past the deadline the driver counts as silent
+  const auto left = [&] {
+    const double seconds = std::chrono::duration<double>(deadline - Clock::now()).count();
+    if (seconds <= 0) throw WebDriverException("WebDriver at " + session_->base_url() + " did not answer within " + fmt::format("{:g}s", limit));
+    return seconds;
+  };
+  Evidence e;
+  e.app = session_->is_appium();
+  e.screenshot_png = base64_decode(wire_text(session_->command("GET", "/screenshot", Json::object(), left())));
+  e.source = wire_text(session_->command("GET", "/source", Json::object(), left()));
+  if (!e.app) {
+    // the legacy log endpoint that chromedriver still keeps; other drivers refuse it, which only
+    // means there is no console log to show
+    try {
+      const Json entries = session_->command("POST", "/se/log", Json{{"type", "browser"}}, left());
+      for (const Json& entry : entries) {
+        if (!entry.is_object()) continue;
+        e.console_log += entry.value("level", std::string()) + " " + entry.value("message", std::string()) + "\n";
+      }
+    } catch (const WebDriverException&) {
+    }
+  }
+  return e;
+}
 
 Value W3CDriver::execute_script(const std::string& script, const List& args) {
   Json body{{"script", script}, {"args", encode_wire_value(Value(args))}};

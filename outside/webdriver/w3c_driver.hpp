@@ -97,6 +97,7 @@ class W3CDriver : public Driver {
   void start_activity(const std::string& app_package, const std::string& app_activity) override;
   std::vector<std::string> contexts() override;
   std::string current_context() override;
+  Evidence failure_evidence(double limit) override;
   // Deletes the session (a failure is logged, not raised, so cleanup always runs), then runs
   // the cleanup. Safe to call twice.
   void quit() override;

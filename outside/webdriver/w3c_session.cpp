@@ -1,5 +1,7 @@
 #include "outside/webdriver/w3c_session.hpp"
 
+#include <algorithm>
+
 #include <curl/curl.h>
 
 #include <cctype>
@@ -80,7 +82,7 @@ W3CConnection::~W3CConnection() {
   if (headers_) curl_slist_free_all(static_cast<curl_slist*>(headers_));
 }
 
-Json W3CConnection::request(const std::string& method, const std::string& path, const Json& body) {
+Json W3CConnection::request(const std::string& method, const std::string& path, const Json& body, double limit) {
   http::init_curl_once();
 
   std::lock_guard<std::mutex> lock(mutex_);
@@ -106,8 +108,10 @@ Json W3CConnection::request(const std::string& method, const std::string& path, 
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect * 1000));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts_.command * 1000));
+  const double command_limit = limit > 0 ? std::min(limit, timeouts_.command) : timeouts_.command;
+  const double connect_limit = limit > 0 ? std::min(limit, timeouts_.connect) : timeouts_.connect;
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, static_cast<long>(connect_limit * 1000)));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(1L, static_cast<long>(command_limit * 1000)));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect_body);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
@@ -143,7 +147,7 @@ Json W3CConnection::request(const std::string& method, const std::string& path, 
     }
     if (rc == CURLE_OPERATION_TIMEDOUT) {
       throw WebDriverException("WebDriver at " + base_url_ + " did not answer " + what + " within " +
-                               seconds_text(timeouts_.command));
+                               seconds_text(command_limit));
     }
     throw WebDriverException("lost the connection to WebDriver at " + base_url_ + " during " + what + ": " + detail);
   }
@@ -212,9 +216,9 @@ bool W3CSession::closed() const {
   return closed_;
 }
 
-Json W3CSession::command(const std::string& method, const std::string& path, const Json& body) {
+Json W3CSession::command(const std::string& method, const std::string& path, const Json& body, double limit) {
   if (closed()) throw WebDriverException("the WebDriver session " + id_ + " has ended (quit was called)");
-  return connection_.request(method, "/session/" + percent_encode(id_) + path, body);
+  return connection_.request(method, "/session/" + percent_encode(id_) + path, body, limit);
 }
 
 void W3CSession::close() {

@@ -34,8 +34,10 @@ class W3CConnection {
 
   // Sends method path (relative to base_url) with a JSON body (POST only) and returns the
   // answer's "value". Failures raise as described above; a server that cannot be reached is a
-  // WebDriverException naming base_url.
-  Json request(const std::string& method, const std::string& path, const Json& body = Json::object());
+  // WebDriverException naming base_url. limit, when above 0, bounds this command (connecting
+  // included) to fewer seconds than the time-outs.
+  Json request(const std::string& method, const std::string& path, const Json& body = Json::object(),
+               double limit = 0);
 
  private:
   std::string base_url_;
@@ -60,7 +62,8 @@ class W3CSession {
   bool is_appium() const { return appium_; }
   bool closed() const;
 
-  Json command(const std::string& method, const std::string& path, const Json& body = Json::object());
+  Json command(const std::string& method, const std::string& path, const Json& body = Json::object(),
+               double limit = 0);
   // DELETE /session/{id}; later commands raise WebDriverException. Safe to call twice.
   void close();
 

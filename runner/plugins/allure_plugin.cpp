@@ -1,14 +1,19 @@
 #include "runner/plugins/allure_plugin.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include "outside/allure/run_files.hpp"
+#include "outside/settings/settings.hpp"
 #include "support/base/atomic_file.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
+#include "version.hpp"
 
 namespace tovik::runner {
 
@@ -24,6 +29,12 @@ const std::string& host_name() {
     return std::string(buf);
   }();
   return name;
+}
+
+std::string platform_name() {
+  struct utsname u {};
+  if (::uname(&u) != 0) return "Linux";
+  return std::string(u.sysname) + " " + u.release + " " + u.machine;
 }
 
 const std::string& thread_name() {
@@ -74,6 +85,8 @@ void check_cleanable(const fs::path& dir, const Config& config) {
 
 void AllurePlugin::on_session_start(const Config& config) {
   if (dir_.empty()) return;
+  root_name_ = config.rootdir.filename().string();
+  if (root_name_.empty()) root_name_ = config.rootdir.generic_string();  // "/"
   if (clean_) check_cleanable(dir_, config);
   // a results directory that cannot take files is refused before the first case, not found
   // out after the last
@@ -94,7 +107,8 @@ void AllurePlugin::on_case_start(const TestCase& tc) {
   recording_ = std::make_unique<allure::ScopedTest>(recorded_, writer_.get());
 }
 
-allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResult recorded) {
+allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResult recorded,
+                                            const std::string& root_name) {
   allure::TestResult res = std::move(recorded);
   const TestCase& tc = *r.test;
   res.name = tc.name;
@@ -120,11 +134,23 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
     res.statusDetails.trace = trace;
   }
 
+  // The Suites tab reads like a test plan: directory, then case file, then the case itself.
   const fs::path file(tc.file);
-  const std::string parent = file.parent_path().generic_string();
-  res.labels.push_back({"parentSuite", parent.empty() ? "." : parent});
-  res.labels.push_back({"suite", file.filename().string()});
-  res.labels.push_back({"subSuite", tc.name});
+  const std::string dir = file.parent_path().generic_string();
+  const std::string parent = dir.empty() || dir == "." ? root_name : dir;
+  const std::string suite = file.filename().string();
+  res.labels.push_back({"parentSuite", parent});
+  res.labels.push_back({"suite", suite});
+  // The Packages tab splits a package at its dots: the directories become its levels and the case
+  // file one more, its own dot made an underscore so test_a.xlsx and test_a.yaml stay apart.
+  std::string package = parent;
+  std::replace(package.begin(), package.end(), '/', '.');
+  std::string file_part = suite;
+  std::replace(file_part.begin(), file_part.end(), '.', '_');
+  package += "." + file_part;
+  res.labels.push_back({"package", package});
+  res.labels.push_back({"testClass", package});
+  res.labels.push_back({"testMethod", tc.name});
   for (const auto& t : tc.marks.tags) res.labels.push_back({"tag", t});
   res.labels.push_back({"host", host_name()});
   res.labels.push_back({"thread", thread_name()});
@@ -137,14 +163,35 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
 void AllurePlugin::on_case_finish(const CaseReport& report) {
   if (!writer_) return;
   recording_.reset();  // closes steps a failure left open
-  writer_->submit(to_result(report, std::move(recorded_)));
+  allure::TestResult result = to_result(report, std::move(recorded_), root_name_);
+  if (!report.browser.empty()) browsers_.insert(report.browser);
+  if (result.status == allure::Status::Broken && !report.error_kind.empty()) broken_kinds_.insert(report.error_kind);
+  writer_->submit(std::move(result));
+}
+
+void AllurePlugin::write_run_files() {
+  std::string base_url;
+  try {
+    base_url = settings::tovik_api().text("base_url");
+  } catch (const std::exception&) {
+    // a setting that cannot be read has failed the API cases already; the overview goes without it
+  }
+  allure::ResultsWriter& w = writer_->writer();
+  w.write_environment(allure::environment_entries(kTovikVersion, platform_name(), browsers_, base_url));
+  w.put("executor.json", allure::executor_json(allure::process_env));
+  w.put("categories.json", allure::categories_json(broken_kinds_));
 }
 
 void AllurePlugin::on_session_finish(const Summary&) {
   // an interrupted case never finishes: stop recording it
   recording_.reset();
   if (!writer_) return;
-  const std::vector<std::string> failures = writer_->finish();
+  std::vector<std::string> failures = writer_->finish();
+  try {
+    write_run_files();
+  } catch (const std::exception& e) {
+    failures.push_back(std::string("environment.properties, executor.json, categories.json: ") + e.what());
+  }
   for (const std::string& f : failures) log::pytest()->error("写入 allure 结果失败 {}", f);
   if (!failures.empty()) throw OSError("allure 结果没有全部写入 " + dir_ + "，第一个失败的是 " + failures.front());
 }

@@ -2,6 +2,7 @@
 
 #include "keywords/library.hpp"
 #include "outside/allure/step.hpp"
+#include "runner/interrupt.hpp"
 #include "support/base/log.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/secrets.hpp"
@@ -24,6 +25,30 @@ void warn_unknown_kind(const CaseMarks& marks) {
                       marks.kw_type_at.empty() ? std::string("用例") : marks.kw_type_at, repr_text(marks.kw_type));
 }
 
+std::string browser_of(BaseKeyWord& kw) noexcept {
+  try {
+    if (!kw.driver) return {};
+    const Dict caps = kw.driver->capabilities();
+    const Value* name = caps.find("browserName");
+    if (!name || !name->is_str() || name->as_str().empty()) return {};
+    const Value* version = caps.find("browserVersion");
+    return name->as_str() + (version && version->is_str() ? " " + version->as_str() : std::string());
+  } catch (...) {
+    return {};  // a driver that cannot say leaves the environment without it
+  }
+}
+
+void with_failure_evidence(BaseKeyWord& kw, const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Interrupted&) {
+    throw;  // a stop request is no failure to document
+  } catch (const std::exception&) {
+    kw.attach_failure_evidence();
+    throw;
+  }
+}
+
 void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args, const std::string& title,
                   const std::string& where) {
   const std::string member = "_key_" + keyword;
@@ -41,7 +66,8 @@ void call_keyword(BaseKeyWord& kw, const std::string& keyword, const List& args,
                           repr(Value::tuple(extra)));
     }
   }
-  allure::step(title, {{"keyword", keyword}, {"args", repr(Value::tuple(shown))}}, [&] { kw.member(member)(args); });
+  allure::step(title, {{"keyword", keyword}, {"args", repr(Value::tuple(shown))}},
+               [&] { with_failure_evidence(kw, [&] { kw.member(member)(args); }); });
 }
 
 }  // namespace tovik::runner

@@ -101,6 +101,7 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
   warn_unknown_kind(tc.marks);
   const KeywordClassRef& cls = get_class_by_type(Value(tc.marks.kw_type));
   std::unique_ptr<BaseKeyWord> kw = cls.create(ctx.exchanger, Value(ctx.usefixtures));
+  const BrowserNote browser(*kw, ctx.browser);
   const VariableLookup lookup = run_variables(*ctx.exchanger);
   for (const auto& step : tc.steps) {
     check_interrupt();

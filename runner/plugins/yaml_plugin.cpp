@@ -74,7 +74,8 @@ class CaseRun {
     else title += "请求 " + str(s.args.at(0)) + " " + str(s.args.at(1));
     if (!s.description.empty()) title += " " + s.description;
     if (!s.request.empty()) {
-      allure::step(title, {{"method", str(s.args.at(0))}, {"url", str(s.args.at(1))}}, [&] { request(s); });
+      allure::step(title, {{"method", str(s.args.at(0))}, {"url", str(s.args.at(1))}},
+                   [&] { with_failure_evidence(kw_, [&] { request(s); }); });
       return;
     }
     List args;
@@ -213,6 +214,7 @@ void YamlPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
   warn_unknown_kind(tc.marks);
   const KeywordClassRef& cls = get_class_by_type(Value(tc.marks.kw_type));
   std::unique_ptr<BaseKeyWord> kw = cls.create(ctx.exchanger, Value(ctx.usefixtures));
+  const BrowserNote browser(*kw, ctx.browser);
   CaseRun run(tc, ctx, *kw);
 
   std::exception_ptr failure;

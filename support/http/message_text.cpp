@@ -132,6 +132,37 @@ std::string response_text(const Response& response) {
   return out += body_text(response);
 }
 
+namespace {
+
+std::string shell_quoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+std::string curl_command(const Request& request) {
+  std::string out;
+  const bool text_body = request.content.size() <= kBodyShown && request.content.find('\0') == std::string::npos &&
+                         is_valid_utf8(request.content);
+  if (!request.content.empty() && !text_body)
+    out += "# 正文（" + std::to_string(request.content.size()) + " 字节）不是可以写进命令的文本，没有写入\n";
+  out += "curl";
+  if (request.method == "HEAD") out += " --head";
+  else if (request.method != "GET" || !request.content.empty()) out += " -X " + request.method;
+  out += " " + shell_quoted(request.url);
+  for (const auto& [name, value] : request.headers) {
+    if (iequals(name, "Host") || iequals(name, "Content-Length")) continue;
+    out += " \\\n  -H " + shell_quoted(name + ": " + (is_sensitive_header(name) ? std::string(kMasked) : value));
+  }
+  if (!request.content.empty() && text_body) out += " \\\n  --data-binary " + shell_quoted(request.content);
+  return out + "\n";
+}
+
 std::string decode_text(std::string_view content, std::string_view content_type) {
   const std::string cs = charset_of(content_type);
   if (cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") return valid_utf8(content);

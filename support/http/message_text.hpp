@@ -41,6 +41,12 @@ std::string request_text(const Request& request);
 // The status line, the URL, the headers one per line (masked), a blank line and the body text.
 std::string response_text(const Response& response);
 
+// A curl command line that sends the same request, for a tester to run again by hand: method,
+// URL and headers (sensitive values masked, Host and Content-Length left to curl), and the body
+// when it is text; a binary or cut body is named in a comment line instead. Quoted for a POSIX
+// shell.
+std::string curl_command(const Request& request);
+
 // Body bytes as UTF-8 text, by the charset of the Content-Type (UTF-8 when none is named);
 // bytes that do not decode become U+FFFD.
 std::string decode_text(std::string_view content, std::string_view content_type);
