@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include "examples/demo_pages.hpp"
 #include "examples/workbook_writer.hpp"
@@ -523,6 +525,59 @@ TEST_F(WebRun, FailuresNameTheRowAndTheCause) {
   EXPECT_TRUE(Has(e, "尚未启动设备"));
 
   EXPECT_TRUE(Lacks(f.out, "_ test_fail.xlsx::之后照常 _"));  // the shared browser survived them all
+}
+
+// A failed browser case carries what the browser showed, in the step that failed: a screenshot
+// that is a real PNG, the page's HTML and the console; the report groups cases by directory and
+// case file, and its overview names the browser. Rendered by the real allure program when there.
+TEST_F(WebRun, AFailureCarriesWhatTheBrowserShowed) {
+  workbook("test_evidence.xlsx", {
+      {"标题不符", on_session({K("goto", "{demo_url}/web/no-such-page"), K("goto", "{demo_url}/web/list"),
+                               K("save_title", "t"), K("assert", "别的标题", "equal", "{t}")})},
+      {"通过", on_session({K("save_url", "u")})},
+  });
+  const Finished f = tovik({"--alluredir", "res"});
+  EXPECT_EQ(f.status, 1) << f.all();
+
+  nlohmann::json failed;
+  for (const fs::path& p : files_matching(root_ / "res", "-result.json")) {
+    const auto j = nlohmann::json::parse(read_file(p));
+    if (j["name"] == "标题不符") failed = j;
+    std::map<std::string, std::string> labels;
+    for (const auto& l : j["labels"]) labels[l["name"]] = l["value"];
+    EXPECT_EQ(labels["parentSuite"], root_.filename().string());
+    EXPECT_EQ(labels["suite"], "test_evidence.xlsx");
+    EXPECT_EQ(labels["package"], root_.filename().string() + ".test_evidence_xlsx");
+    EXPECT_EQ(labels.count("subSuite"), 0u);
+  }
+  ASSERT_TRUE(failed.is_object()) << f.all();
+  EXPECT_EQ(failed["status"], "failed");
+  const auto& step = failed["steps"].back();  // the assert row
+  EXPECT_EQ(step["status"], "failed");
+  std::map<std::string, std::string> shown;
+  for (const auto& a : step["attachments"]) shown[a["name"]] = read_file(root_ / "res" / a["source"].get<std::string>());
+  ASSERT_EQ(shown.count("失败截图"), 1u) << step.dump();
+  EXPECT_EQ(shown["失败截图"].substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_GT(shown["失败截图"].size(), 1000u);
+  EXPECT_TRUE(Has(shown["页面源码"], "列表 - tovik 演示"));
+  EXPECT_TRUE(Has(shown["浏览器控制台日志"], "404")) << shown["浏览器控制台日志"];
+
+  const std::string env = read_file(root_ / "res/environment.properties");
+  EXPECT_TRUE(Has(env, "浏览器 = chrome ")) << env;
+  EXPECT_TRUE(fs::exists(root_ / "res/executor.json"));
+
+  if (!fs::exists(TOVIK_ALLURE)) GTEST_SKIP() << "allure program not installed at " << TOVIK_ALLURE;
+  Child gen({TOVIK_ALLURE, "generate", "res", "-o", "report", "--clean"}, root_, run_env());
+  EXPECT_EQ(gen.wait(120s).status, 0);
+  const auto suites = nlohmann::json::parse(read_file(root_ / "report/data/suites.json"));
+  ASSERT_EQ(suites["children"].size(), 1u) << suites.dump();
+  EXPECT_EQ(suites["children"][0]["name"], root_.filename().string());
+  EXPECT_EQ(suites["children"][0]["children"][0]["name"], "test_evidence.xlsx");
+  EXPECT_EQ(suites["children"][0]["children"][0]["children"].size(), 2u);  // the cases themselves
+  const auto categories = nlohmann::json::parse(read_file(root_ / "report/data/categories.json"));
+  ASSERT_EQ(categories["children"].size(), 1u) << categories.dump();
+  EXPECT_EQ(categories["children"][0]["name"], "产品缺陷");
+  EXPECT_TRUE(Has(read_file(root_ / "report/widgets/environment.json"), "chrome"));
 }
 
 // ---------------------------------------------------------------------------------------------
