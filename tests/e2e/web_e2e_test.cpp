@@ -609,7 +609,7 @@ TEST_F(WebRun, KilledChromedriverFailsItsCaseAndTheNextGetsAFreshOne) {
                                   K("assert", "第二项", "equal", "{x}")})},
   });
   pid_t killed = -1;
-  const Finished f = tovik({"-v", "--log-cli-level=INFO"}, [&](Child& child) {
+  const Finished f = tovik({"-v", "--log-cli-level=INFO", "--alluredir", "res"}, [&](Child& child) {
     if (child.out().find("【sleep】") == std::string::npos) return false;
     // the case sleeps: its chromedriver is the one the live log named
     const auto named = chromedriver_pids(child.out());
@@ -624,6 +624,14 @@ TEST_F(WebRun, KilledChromedriverFailsItsCaseAndTheNextGetsAFreshOne) {
   const std::string e = failure_of(f, "test_kill.xlsx::中途断开");
   EXPECT_TRUE(Has(e, "行: 6\n关键字: goto\n"));  // the row after the sleep
   EXPECT_TRUE(Has(e, "WebDriverException"));
+  // no evidence from a dead driver, only a warning, and the failure stays the case's own
+  EXPECT_TRUE(Has(f.out, "未能取得失败现场（截图、源码）"));
+  for (const fs::path& p : files_matching(root_ / "res", "-result.json")) {
+    const std::string result = read_file(p);
+    if (!Has(result, "\"中途断开\"")) continue;
+    EXPECT_TRUE(Lacks(result, "失败截图"));
+    EXPECT_TRUE(Has(result, "\"status\":\"broken\"") && Has(result, "WebDriverException: ")) << result;
+  }
   const auto pids = chromedriver_pids(log_);
   ASSERT_EQ(pids.size(), 2u) << log_;
   EXPECT_EQ(pids[0], killed);
