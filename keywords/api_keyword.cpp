@@ -316,8 +316,8 @@ void ApiKeyWord::send(std::string_view method, std::string_view url, const http:
   _current_request.reset();
 
   allure::attach("请求", "text/plain", http::request_text(request));
-  _last_request = std::make_shared<const http::Request>(request);
-  std::shared_ptr<const http::Response> response = client->send(std::move(request));
+  _last_request = std::make_shared<const http::Request>(std::move(request));
+  std::shared_ptr<const http::Response> response = client->send(_last_request);
   _current_response = response;
   const auto& history = response->history;
   for (std::size_t i = 0; i < history.size(); ++i) {

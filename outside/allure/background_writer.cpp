@@ -15,14 +15,16 @@ BackgroundWriter::~BackgroundWriter() { finish(); }
 
 void BackgroundWriter::submit(TestResult result) {
   std::string name = result.fullName;
-  add(Item{std::move(result), {}, {}, std::move(name)}, 0);
+  add(Item{std::move(result), {}, {}, {}, std::move(name)}, 0);
 }
 
 void BackgroundWriter::take(Attachment& attachment) {
   attachment.source = ResultsWriter::attachment_file_name(attachment.type);
   const TestContext* ctx = current();
   const std::size_t bytes = attachment.content.size();
-  add(Item{std::nullopt, attachment.source, std::move(attachment.content), ctx ? ctx->case_name() : std::string()}, bytes);
+  add(Item{std::nullopt, attachment.source, attachment.type, std::move(attachment.content),
+           ctx ? ctx->case_name() : std::string()},
+      bytes);
   attachment.content.clear();
 }
 
@@ -104,7 +106,7 @@ std::string BackgroundWriter::write(Job& job) {
   for (Item& item : job.items) {
     try {
       if (item.result) writer_.write(*item.result);
-      else writer_.write_attachment(item.source, std::move(item.content));
+      else writer_.write_attachment(item.source, item.type, std::move(item.content));
     } catch (const std::exception& e) {
       if (failure.empty()) failure = item.case_name + ": " + e.what();
     }

@@ -64,7 +64,7 @@ class BackgroundWriter : public AttachmentSink {
   // One file to write: a result, else an attachment.
   struct Item {
     std::optional<TestResult> result;
-    std::string source, content;  // an attachment's
+    std::string source, type, content;  // an attachment's
     std::string case_name;        // whose, for failures
   };
   struct Job {

@@ -186,9 +186,9 @@ std::string ResultsWriter::attachment_file_name(const std::string& type) {
   return new_uuid() + "-attachment." + extension_for(type);
 }
 
-void ResultsWriter::write_attachment(const std::string& source, std::string content) {
+void ResultsWriter::write_attachment(const std::string& source, const std::string& type, std::string content) {
   const std::uint64_t generation = secrets::generation();
-  if (!source.ends_with(".png")) secrets::redact_in_place(content);  // see is_binary_type
+  if (!is_binary_type(type)) secrets::redact_in_place(content);
   put(source, content);
   std::lock_guard lock(ahead_mutex_);
   ahead_[source] = generation;

@@ -49,9 +49,9 @@ class ResultsWriter {
 
   // A new attachment file name for a MIME type: "<uuid>-attachment.<ext>".
   static std::string attachment_file_name(const std::string& type);
-  // Writes an attachment's file ahead of its result (source named by attachment_file_name),
-  // secrets redacted. OSError when it cannot.
-  void write_attachment(const std::string& source, std::string content);
+  // Writes an attachment's file ahead of its result (source named by attachment_file_name for
+  // type), secrets redacted. OSError when it cannot.
+  void write_attachment(const std::string& source, const std::string& type, std::string content);
 
   // environment.properties: key = value lines shown on the report's overview.
   void write_environment(const std::vector<std::pair<std::string, std::string>>& entries);

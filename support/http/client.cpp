@@ -232,7 +232,10 @@ Request Client::build_request(std::string_view method, std::string_view url, con
 }
 
 std::shared_ptr<Response> Client::send(Request request) {
-  auto req = std::make_shared<const Request>(std::move(request));
+  return send(std::make_shared<const Request>(std::move(request)));
+}
+
+std::shared_ptr<Response> Client::send(std::shared_ptr<const Request> req) {
   const std::shared_ptr<const Request> first = req;
   std::vector<std::shared_ptr<const Response>> history;
   for (int hop = 0;; ++hop) {

@@ -69,6 +69,8 @@ class Client {
   // Any status is a response. ConnectError, TimeoutError, TooManyRedirects or TransportError,
   // each naming method and URL, when no response comes back.
   std::shared_ptr<Response> send(Request request);
+  // The same for a request the caller keeps (a failure's evidence shows it), without a copy.
+  std::shared_ptr<Response> send(std::shared_ptr<const Request> request);
 
  private:
   struct Impl;
