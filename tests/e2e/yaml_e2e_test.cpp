@@ -200,6 +200,12 @@ cases:
   for (const auto& s : check["steps"])
     if (s["name"] == "执行断言") asserts.push_back(s["status"]);
   EXPECT_EQ(asserts, (std::vector<std::string>{"passed", "failed"}));  // the third pair never ran
+  // the failing request as a command a tester can run again
+  std::string curl;
+  for (const auto& a : check["attachments"])
+    if (a["name"] == "curl 命令") curl = read_file(root_ / "res" / a["source"].get<std::string>());
+  EXPECT_EQ(curl.rfind("curl -X GET 'http://127.0.0.1:", 0), 0u) << curl;  // the body goes too
+  EXPECT_TRUE(Has(curl, "/api/status/500' \\\n  -H 'Accept: */*'")) << curl;
 
   if (!fs::exists(TOVIK_ALLURE)) GTEST_SKIP() << "allure program not installed at " << TOVIK_ALLURE;
   if (!program_on_path("java")) GTEST_SKIP() << "java is not installed (scripts/setup installs it)";
