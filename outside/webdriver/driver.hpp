@@ -92,8 +92,8 @@ class Driver : public Object {
   virtual std::string current_context() = 0;
 
   // Screenshot, source and (where the driver keeps one) the browser's console log, all of it
-  // within limit seconds: WebDriverException when the driver does not answer in that time or
-  // refuses the screenshot or the source.
+  // within limit seconds; a part the driver refuses stays empty. The error of the first when
+  // neither the screenshot nor the source came (the driver is gone, or silent that long).
   virtual Evidence failure_evidence(double limit) = 0;
 
   // Ends the session and whatever driver process belongs to it.

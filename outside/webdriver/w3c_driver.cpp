@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <chrono>
+#include <exception>
 #include <iostream>
 
 #include "outside/webdriver/actions.hpp"
@@ -71,8 +72,20 @@ Evidence W3CDriver::failure_evidence(double limit) {
   };
   Evidence e;
   e.app = session_->is_appium();
-  e.screenshot_png = base64_decode(wire_text(session_->command("GET", "/screenshot", Json::object(), left())));
-  e.source = wire_text(session_->command("GET", "/source", Json::object(), left()));
+  // each part on its own: a driver that refuses screenshots still gives the source; only when
+  // it gives neither is it taken for silent
+  std::exception_ptr first_failure;
+  const auto part = [&](std::string& into, const char* path, bool base64) {
+    try {
+      std::string text = wire_text(session_->command("GET", path, Json::object(), left()));
+      into = base64 ? base64_decode(text) : std::move(text);
+    } catch (const std::exception&) {
+      if (!first_failure) first_failure = std::current_exception();
+    }
+  };
+  part(e.screenshot_png, "/screenshot", true);
+  part(e.source, "/source", false);
+  if (e.screenshot_png.empty() && e.source.empty() && first_failure) std::rethrow_exception(first_failure);
   if (!e.app) {
     // the legacy log endpoint that chromedriver still keeps; other drivers refuse it, which only
     // means there is no console log to show
@@ -82,7 +95,7 @@ Evidence W3CDriver::failure_evidence(double limit) {
         if (!entry.is_object()) continue;
         e.console_log += entry.value("level", std::string()) + " " + entry.value("message", std::string()) + "\n";
       }
-    } catch (const WebDriverException&) {
+    } catch (const std::exception&) {
     }
   }
   return e;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include "outside/webdriver/process.hpp"
 #include "outside/webdriver/w3c_driver.hpp"
 #include "outside/webdriver/w3c_test_endpoint.hpp"
+#include "support/base/base64.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
 
@@ -207,6 +210,38 @@ TEST_F(WireTest, GetAttributeIsOneScriptRoundTripInBrowsers) {
   EXPECT_EQ(r.body["args"], Json::array({ref("e-1"), "value"}));
   EXPECT_THAT(r.body["script"].get<std::string>(), HasSubstr("getAttribute"));
   EXPECT_EQ(el.get_attribute("data-missing"), std::nullopt);
+}
+
+// A failure's evidence: what the driver refuses is left out, what it answers too slowly is cut
+// off at the limit, and only a driver that gives neither screenshot nor source is an error.
+TEST_F(WireTest, FailureEvidenceTakesWhatTheDriverGivesWithinTheLimit) {
+  const std::string png = "\x89PNG\r\n\x1a\nbytes";
+  const std::pair<int, Json> refused{500, Json{{"value", {{"error", "unable to capture screen"}, {"message", "no"}}}}};
+  endpoint.respond([&](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+    if (r.path.ends_with("/screenshot")) return refused;
+    if (r.path.ends_with("/source")) return ok("<html>page</html>");
+    if (r.path.ends_with("/se/log")) return ok(Json::array({{{"level", "SEVERE"}, {"message", "boom"}}}));
+    return std::nullopt;
+  });
+  Evidence e = driver->failure_evidence(2);
+  EXPECT_TRUE(e.screenshot_png.empty());
+  EXPECT_EQ(e.source, "<html>page</html>");
+  EXPECT_EQ(e.console_log, "SEVERE boom\n");
+  EXPECT_FALSE(e.app);
+
+  endpoint.respond([&](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+    if (r.path.ends_with("/screenshot")) return ok(base64_encode(png));
+    if (r.path.ends_with("/source")) std::this_thread::sleep_for(std::chrono::seconds(2));
+    return std::nullopt;
+  });
+  const auto started = std::chrono::steady_clock::now();
+  e = driver->failure_evidence(0.3);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));  // not the 2 s
+  EXPECT_EQ(e.screenshot_png, png);
+  EXPECT_TRUE(e.source.empty());
+
+  endpoint.respond([&](const w3c_testing::Recorded&) -> std::optional<std::pair<int, Json>> { return refused; });
+  EXPECT_THROW(driver->failure_evidence(2), WebDriverException);
 }
 
 TEST(W3CAppiumWire, AttributesDeviceCallsAndContexts) {

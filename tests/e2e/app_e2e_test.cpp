@@ -368,9 +368,22 @@ TEST_F(AppRun, AppObjectsRefuseBrowserKeywordsAndDriverErrorsFailTheirCase) {
       {"找不到元素", app_case({K("ac_new"), K("ac_new_click", "nowhere;;ID"), K("ac_perform")})},
       {"没有的上下文", app_case({K("context", "WEBVIEW_9")})},
   });
-  Finished f = tovik({"-v", "test_kinds.xlsx"});
+  Finished f = tovik({"-v", "test_kinds.xlsx", "--alluredir", "res"});
   EXPECT_EQ(f.status, 1) << f.all();
   EXPECT_TRUE(Has(f.out, "5 failed, 1 passed in "));
+  // the failed step shows the app as the server saw it: its UI hierarchy as XML
+  bool seen = false;
+  for (const fs::path& p : files_matching(root_ / "res", "-result.json")) {
+    const json r = json::parse(read_file(p));
+    if (r["name"] != "找不到元素") continue;
+    for (const auto& a : r["steps"].back()["attachments"]) {
+      if (a["name"] != "界面源码") continue;
+      seen = true;
+      EXPECT_EQ(a["type"], "text/xml");
+      EXPECT_TRUE(Has(read_file(root_ / "res" / a["source"].get<std::string>()), "<")) << a.dump();
+    }
+  }
+  EXPECT_TRUE(seen) << f.all();
   EXPECT_TRUE(Has(f.out, "test_kinds.xlsx::手势与断言 PASSED"));
   EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::浏览器关键字"), "AttributeError: 不存在的关键字：click"));
   EXPECT_TRUE(Has(failure_of(f.out, "test_kinds.xlsx::启动Activity"), "mobile: startActivity"));
