@@ -35,6 +35,30 @@ TEST(MessageText, BodiesShowAsTextOrBytesAndLongOnesAreCut) {
   EXPECT_NE(shown.find(std::to_string(big.size()) + " 字节"), std::string::npos);
 }
 
+// The command a tester pastes into a shell: every value quoted (a quote inside too), secrets
+// masked, and a body that cannot go on a command line named instead of mangled.
+TEST(MessageText, CurlCommandRepeatsTheRequestInAShell) {
+  Request req;
+  req.method = "POST";
+  req.url = "http://h/a?q=1&r=2";
+  req.headers = {{"Host", "h"}, {"Authorization", "Bearer abc"}, {"X-Note", "it's"}, {"Content-Length", "12"}};
+  req.content = R"({"n":"o'k"})";
+  EXPECT_EQ(curl_command(req),
+            "curl -X POST 'http://h/a?q=1&r=2' \\\n"
+            "  -H 'Authorization: ******' \\\n"
+            "  -H 'X-Note: it'\\''s' \\\n"
+            "  --data-binary '{\"n\":\"o'\\''k\"}'\n");
+  req.method = "GET";
+  req.headers.clear();
+  req.content.clear();
+  EXPECT_EQ(curl_command(req), "curl 'http://h/a?q=1&r=2'\n");
+  req.method = "HEAD";
+  EXPECT_EQ(curl_command(req), "curl --head 'http://h/a?q=1&r=2'\n");
+  req.method = "PUT";
+  req.content = std::string("\x89PNG\0", 5);
+  EXPECT_EQ(curl_command(req), "# 正文（5 字节）不是可以写进命令的文本，没有写入\ncurl -X PUT 'http://h/a?q=1&r=2'\n");
+}
+
 TEST(MessageText, ResponseTextFollowsTheDeclaredCharset) {
   EXPECT_EQ(decode_text("\xD6\xD0\xCE\xC4", "text/plain; charset=GBK"), "中文");
   EXPECT_EQ(decode_text("\xD6\xD0\xCE\xC4", "text/plain; charset=\"gbk\""), "中文");
