@@ -125,6 +125,10 @@ int run_session(Config& config) {
     if (selection.selected(tc)) chosen.push_back(&tc);
     else ++summary.deselected;
   }
+  // the other shards' cases count as deselected, as -k and -m leave them
+  const std::size_t selected = chosen.size();
+  chosen = selection.shard(std::move(chosen));
+  summary.deselected += static_cast<int>(selected - chosen.size());
   session.emit([&](Plugin& p) { p.on_collection_finish(chosen, summary.deselected); });
 
   const auto finish = [&](int status) {

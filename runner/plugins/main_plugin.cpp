@@ -5,6 +5,7 @@
 
 #include "runner/fixtures.hpp"
 #include "runner/options.hpp"
+#include "runner/selection.hpp"
 #include "support/base/errors.hpp"
 
 namespace tovik::runner {
@@ -22,6 +23,8 @@ void MainPlugin::add_options(OptionParser& p) {
   p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "失败或出错的用例达到 num 个后停止", T::Integer});
   p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", "输出更详细：每个用例一行"});
   p.add({{"-q", "--quiet"}, "quiet", A::Count, Value(0), "", "输出更简略"});
+  p.add({{"--shard"}, "shard", A::Store, Value(""), "I/N",
+         "只运行选中用例按顺序均分为 N 份后的第 I 份（多台机器各跑一份）"});
   p.add({{"--collect-only", "--co"}, "collectonly", A::StoreTrue, Value(false), "", "只收集用例，不运行"});
   p.add({{"-o", "--override-ini"}, "override_ini", A::Append, Value(), "OVERRIDE_INI",
          "本次运行覆盖 [pytest] 中的一个值：-o key=value"});
@@ -34,6 +37,7 @@ void MainPlugin::add_options(OptionParser& p) {
 void MainPlugin::configure(Config& config) {
   if (const std::int64_t n = config.int_option("maxfail"); n < 0)
     throw UsageError("--maxfail 应为不小于 0 的整数（0 表示不限），实际为 " + std::to_string(n));
+  Selection::parse_shard(config.text_option("shard"));  // refused before anything runs
 }
 
 void MainPlugin::register_fixtures(FixtureRegistry& registry) {

@@ -204,6 +204,37 @@ TEST_F(Selection, DeselectedCasesDoNotRunAndAreCounted) {
   EXPECT_TRUE(Has(f.out, "3 deselected in "));
 }
 
+// Shards split what -k and -m left: every case runs on one machine, the others count it as
+// deselected, and the machines' allure results make one report of every case.
+TEST_F(Selection, ShardsSplitTheSelectedCasesBetweenMachines) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(chosen({"--shard", "1/2"}), (V{"test_sel.xlsx::login_ok"}));
+  EXPECT_EQ(chosen({"--shard", "2/2"}), (V{"test_sel.xlsx::login_bad", "test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"-m", "smoke", "--shard", "2/2"}), (V{"test_sel.xlsx::logout"}));
+  EXPECT_EQ(chosen({"--shard", "3/4"}), (V{"test_sel.xlsx::login_bad"}));
+  EXPECT_EQ(chosen({"--shard", "1/4"}), V{});  // more machines than cases: this one has none
+
+  Finished f = tovik({"--shard", "1/2", "--alluredir", "res1"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "1 passed, 2 deselected in "));
+  f = tovik({"--shard", "2/2", "--alluredir", "res2"});
+  EXPECT_EQ(f.status, 1) << f.all();
+  EXPECT_TRUE(Has(f.out, "1 failed, 1 passed, 1 deselected in "));
+  EXPECT_EQ(files_matching(root_ / "res1", "-result.json").size() + files_matching(root_ / "res2", "-result.json").size(), 3u);
+
+  for (const char* bad : {"3/2", "0/0", "two/4", "1"}) {
+    f = tovik({"--shard", bad});
+    EXPECT_EQ(f.status, 4) << bad << "\n" << f.all();
+    EXPECT_TRUE(Has(f.err, "--shard 应为 I/N（1 ≤ I ≤ N 的整数，如 2/4），实际为 '" + std::string(bad) + "'")) << f.all();
+  }
+
+  if (!fs::exists(TOVIK_ALLURE)) GTEST_SKIP() << "allure program not installed at " << TOVIK_ALLURE;
+  Child gen({TOVIK_ALLURE, "generate", "res1", "res2", "-o", "report", "--clean"}, root_, run_env());
+  ASSERT_EQ(gen.wait(120s).status, 0);
+  const std::string summary = read_file(root_ / "report/widgets/summary.json");
+  EXPECT_TRUE(Has(summary, "\"total\":3")) << summary;
+}
+
 TEST_F(Selection, CollectOnlyListsAndRunsNothing) {
   const Finished f = tovik({"--collect-only", "--alluredir", "res", "--junitxml", "junit.xml"});
   EXPECT_EQ(f.status, 0) << f.all();  // the failing case did not run
