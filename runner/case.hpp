@@ -38,6 +38,7 @@ struct CaseMarks {
   std::vector<std::string> tags;
   std::string kw_type = "all";       // keyword class the case runs with
   std::string kw_type_at;            // where the case file set it, for messages; empty by default
+  std::optional<double> timeout;     // seconds the case may run (@timeout), over --case-timeout
 };
 
 struct TestCase {

@@ -20,6 +20,7 @@ class Exchange;
 namespace tovik::runner {
 
 class FixtureRegistry;
+class CaseClock;
 
 // What a case plug-in gets to run one case.
 struct CaseContext {
@@ -28,6 +29,7 @@ struct CaseContext {
   std::shared_ptr<Exchange> exchanger;   // the run's variable store
   const CaseStep* current_step = nullptr;  // the plug-in sets it before each step
   std::string browser;  // "chrome 120.0.6099.224" when a browser served the case; the plug-in sets it
+  const CaseClock* clock = nullptr;  // the case's time limit; the plug-in checks it between steps
 };
 
 class Plugin {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <iostream>
 
+#include "runner/case_clock.hpp"
 #include "runner/collection.hpp"
 #include "runner/fixtures.hpp"
 #include "runner/interrupt.hpp"
@@ -29,6 +30,7 @@ struct Session {
   LogSetup& logs;
   FixtureManager& fixtures;
   const VariableStore* variables = nullptr;  // opened once cases are about to run
+  double case_timeout = 0;                   // --case-timeout, 0 for none
 
   void emit(const std::function<void(Plugin&)>& f) {
     for (Plugin* p : config.plugins) f(*p);
@@ -57,7 +59,7 @@ void run_case(const TestCase& tc, Session& s, CaseReport& report) {
     report.error_kind = "CollectError";
     report.message = *tc.broken;
   } else {
-    CaseContext ctx{s.config, {}, nullptr, nullptr, {}};
+    CaseContext ctx{s.config, {}, nullptr, nullptr, {}, nullptr};
     bool ready = false;
     try {
       ctx.exchanger = s.variables->exchanger();
@@ -69,6 +71,8 @@ void run_case(const TestCase& tc, Session& s, CaseReport& report) {
       fail(Outcome::Error, "setup", e);
     }
     if (ready) {
+      const CaseClock clock(tc.marks.timeout.value_or(s.case_timeout));
+      ctx.clock = &clock;
       try {
         tc.owner->run_case(tc, ctx);
       } catch (const Interrupted&) {
@@ -78,9 +82,15 @@ void run_case(const TestCase& tc, Session& s, CaseReport& report) {
         }
         throw;
       } catch (const std::exception& e) {
-        fail(Outcome::Failed, "call", e);
+        // a step that failed after the time was up (a wait or request running to its own end) was
+        // stopped by the limit as much as by its own error
+        if (clock.expired() && !dynamic_cast<const CaseTimeout*>(&e))
+          fail(Outcome::Failed, "call", clock.error(ctx.current_step ? ctx.current_step->keyword : std::string()));
+        else
+          fail(Outcome::Failed, "call", e);
         report.step = ctx.current_step;
       }
+      ctx.clock = nullptr;
       report.browser = ctx.browser;
       try {
         s.fixtures.teardown_case();
@@ -114,6 +124,7 @@ int run_session(Config& config) {
   for (Plugin* p : config.plugins) p->register_fixtures(registry);
   FixtureManager fixtures(registry, config);
   Session session{config, logs, fixtures};
+  session.case_timeout = parse_seconds(config.text_option("case_timeout")).value_or(0);
 
   session.emit([&](Plugin& p) { p.on_session_start(config); });
   Collected collected = collect(config, [&](const CollectError& err) { session.emit([&](Plugin& p) { p.on_collect_error(err); }); });

@@ -81,11 +81,12 @@ std::string categories_json(const std::set<std::string>& broken_kinds) {
   Json list = Json::array();
   list.push_back({{"name", "超时"},
                   {"matchedStatuses", {"failed", "broken"}},
-                  {"messageRegex", "(?s)(TimeoutException|TimeoutError)(:.*)?"}});
+                  {"messageRegex", "(?s)(TimeoutException|TimeoutError|CaseTimeout)(:.*)?"}});
   list.push_back({{"name", "驱动故障"}, {"matchedStatuses", {"broken"}}, {"messageRegex", kind_pattern("WebDriverException")}});
   list.push_back({{"name", "产品缺陷"}, {"matchedStatuses", {"failed"}}, {"messageRegex", kind_pattern("AssertionError")}});
   for (const std::string& kind : broken_kinds) {
-    if (kind == "TimeoutException" || kind == "TimeoutError" || kind == "WebDriverException") continue;
+    if (kind == "TimeoutException" || kind == "TimeoutError" || kind == "CaseTimeout" || kind == "WebDriverException")
+      continue;
     list.push_back({{"name", "测试缺陷（" + kind + "）"}, {"matchedStatuses", {"broken"}}, {"messageRegex", kind_pattern(kind)}});
   }
   list.push_back({{"name", "测试缺陷"}, {"matchedStatuses", {"broken"}}});

@@ -4,8 +4,10 @@
 #include <random>
 
 #include "runner/fixtures.hpp"
+#include "runner/case_clock.hpp"
 #include "runner/options.hpp"
 #include "runner/selection.hpp"
+#include "support/base/printable.hpp"
 #include "support/base/errors.hpp"
 
 namespace tovik::runner {
@@ -23,6 +25,8 @@ void MainPlugin::add_options(OptionParser& p) {
   p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "失败或出错的用例达到 num 个后停止", T::Integer});
   p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", "输出更详细：每个用例一行"});
   p.add({{"-q", "--quiet"}, "quiet", A::Count, Value(0), "", "输出更简略"});
+  p.add({{"--case-timeout"}, "case_timeout", A::Store, Value(""), "S",
+         "每个用例最多运行 S 秒，超时的用例停止并记为出错（用例的 @timeout 优先）"});
   p.add({{"--shard"}, "shard", A::Store, Value(""), "I/N",
          "只运行选中用例按顺序均分为 N 份后的第 I 份（多台机器各跑一份）"});
   p.add({{"--collect-only", "--co"}, "collectonly", A::StoreTrue, Value(false), "", "只收集用例，不运行"});
@@ -38,6 +42,8 @@ void MainPlugin::configure(Config& config) {
   if (const std::int64_t n = config.int_option("maxfail"); n < 0)
     throw UsageError("--maxfail 应为不小于 0 的整数（0 表示不限），实际为 " + std::to_string(n));
   Selection::parse_shard(config.text_option("shard"));  // refused before anything runs
+  if (const std::string t = config.text_option("case_timeout"); !t.empty() && !parse_seconds(t))
+    throw UsageError("--case-timeout 应为大于 0 的秒数，实际为 " + repr_text(t));
 }
 
 void MainPlugin::register_fixtures(FixtureRegistry& registry) {

@@ -1,6 +1,7 @@
 #include "runner/plugins/workbook_plugin.hpp"
 
 #include "keywords/class_by_type.hpp"
+#include "runner/case_clock.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/plugins/keyword_call.hpp"
 #include "runner/variables.hpp"
@@ -36,8 +37,11 @@ void apply_mark(TestCase& tc, const std::string& mark, const List& args, const C
     if (words.size() != 1) throw ValueError(where.where() + ": @type 需要一个关键字类型（web、app、api 或 all）");
     tc.marks.kw_type = words.front();
     tc.marks.kw_type_at = where.where();
+  } else if (mark == "@timeout") {
+    tc.marks.timeout = words.size() == 1 ? parse_seconds(words.front()) : std::nullopt;
+    if (!tc.marks.timeout) throw ValueError(where.where() + ": @timeout 需要一个大于 0 的秒数，实际为 " + repr(Value::tuple(args)));
   } else {
-    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type）");
+    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type、@timeout）");
   }
 }
 
@@ -105,6 +109,7 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
   const VariableLookup lookup = run_variables(*ctx.exchanger);
   for (const auto& step : tc.steps) {
     check_interrupt();
+    check_case_clock(ctx);
     ctx.current_step = &step;
     std::string title = "第 " + std::to_string(step.row) + " 行 " + step.keyword;
     if (!step.description.empty()) title += " " + step.description;
@@ -113,6 +118,7 @@ void WorkbookPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
     for (const auto& a : step.args) args.push_back(resolve(a, lookup));
     call_keyword(*kw, step.keyword, args, title, step.where());
   }
+  check_case_clock(ctx);  // the last step too may have run past it
   ctx.current_step = nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -23,7 +24,7 @@ namespace {
 
 const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
 const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
-                                            "base_url", "parametrize", "setup", "steps", "teardown"};
+                                            "base_url", "parametrize", "setup", "steps", "teardown", "timeout"};
 const std::vector<std::string> kStepKeys = {"name", "keyword", "args", "request", "extract", "validate", "text_asserts", "retry"};
 const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};
 // What an extract rule may name: the response's members, and "str" for a literal.
@@ -334,6 +335,11 @@ std::vector<TestCase> read_case(const YamlNode& n, const Defaults& d, const std:
       else if (v.is_bool()) {
         if (v.as_bool()) tc.marks.skip = "用例标记为跳过";
       } else throw ValueError(p.at(*s) + ": skip 应为 true 或跳过的原因");
+    }
+    if (const YamlNode* t = n.find("timeout"); given(t)) {
+      const Value v = to_value(*t);
+      if (v.is_number() && v.as_float() > 0 && std::isfinite(v.as_float())) tc.marks.timeout = v.as_float();
+      else throw ValueError(p.at(*t) + ": timeout 应为大于 0 的秒数，实际为 " + repr(v));
     }
     tc.variables = d.variables;
     if (const YamlNode* v = n.find("variables"); given(v)) tc.variables.update(mapping(*v, "variables", p));

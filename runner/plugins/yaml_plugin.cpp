@@ -7,6 +7,7 @@
 #include "keywords/api_keyword.hpp"
 #include "keywords/class_by_type.hpp"
 #include "outside/allure/step.hpp"
+#include "runner/case_clock.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/plugins/keyword_call.hpp"
 #include "runner/plugins/yaml_case.hpp"
@@ -66,7 +67,10 @@ class CaseRun {
 
   // Runs one step; between steps a stop request ends the case, except in teardown.
   void step(const CaseStep& s, bool stoppable) {
-    if (stoppable) check_interrupt();
+    if (stoppable) {
+      check_interrupt();
+      check_case_clock(ctx_);
+    }
     stoppable_ = stoppable;
     ctx_.current_step = &s;
     std::string title = s.number + " ";
@@ -159,7 +163,10 @@ class CaseRun {
             throw AssertionError("发送 " + std::to_string(times) + " 次后仍未满足 retry.until: " + std::string(e.what()));
           log::pytest()->info("第 {} 次尝试未满足 retry.until（{}），{} 秒后重试", n, e.what(), format_float(interval));
           pause(interval);
-          if (stoppable_) check_interrupt();
+          if (stoppable_) {
+            check_interrupt();
+            check_case_clock(ctx_);
+          }
         }
       }
     }
@@ -223,6 +230,7 @@ void YamlPlugin::run_case(const TestCase& tc, CaseContext& ctx) {
     run.set_variables();
     for (const auto& s : tc.setup) run.step(s, true);
     for (const auto& s : tc.steps) run.step(s, true);
+    check_case_clock(ctx);  // the last step too may have run past it
   } catch (...) {
     failure = std::current_exception();
     failed_at = ctx.current_step;

@@ -257,6 +257,47 @@ TEST_F(Selection, NothingCollectedIsStatusFive) {
   EXPECT_EQ(f.status, 5) << f.all();
 }
 
+// A case past its time limit stops (a sleep is cut short), is reported broken with the keyword it
+// was in, and the run goes on; a case's own @timeout (or YAML timeout:) wins over --case-timeout.
+TEST_F(TovikRun, CasesPastTheirTimeLimitStopAndTheRunGoesOn) {
+  ini("");
+  workbook("test_slow.xlsx", {
+      {"睡过头", {R(nullptr, nullptr, "@timeout", "0.5"), R(1, "", "sleep", 20), R(2, "", "assert", 1, "equal", 1)}},
+      {"有自己的时限", {R(nullptr, nullptr, "@timeout", 30), R(1, "", "sleep", 1), R(2, "", "assert", 1, "equal", 1)}},
+      {"很快", {R(1, "", "assert", 1, "equal", 1)}},
+  });
+  write_file(root_ / "test_slow.yaml", "name: 接口睡过头\ntimeout: 0.3\nsteps:\n  - keyword: sleep\n    args: [20]\n"
+                                       "  - keyword: assert\n    args: [1, equal, 1]\n");
+  const auto started = std::chrono::steady_clock::now();
+  Finished f = tovik({"--case-timeout", "0.8", "--alluredir", "res"});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);  // the 20 s sleeps were cut short
+  EXPECT_EQ(f.status, 1) << f.all();
+  EXPECT_TRUE(Has(f.out, "2 failed, 2 passed in ")) << f.all();
+  EXPECT_TRUE(Has(f.out, "FAILED test_slow.xlsx::睡过头 - CaseTimeout: 用例运行超过 0.5 秒，已停止（当时在执行关键字 sleep）"));
+  EXPECT_TRUE(Has(f.out, "FAILED test_slow.yaml::接口睡过头 - CaseTimeout: 用例运行超过 0.3 秒，已停止（当时在执行关键字 sleep）"));
+  for (const fs::path& p : files_matching(root_ / "res", "-result.json")) {
+    const std::string r = read_file(p);
+    if (Has(r, "CaseTimeout")) {
+      EXPECT_TRUE(Has(r, "\"status\":\"broken\"")) << r;
+    }
+  }
+
+  // the run's limit alone
+  f = tovik({"--case-timeout", "0.5", "test_slow.xlsx", "-k", "有自己的时限 or 很快"});
+  EXPECT_TRUE(Has(f.out, "2 passed")) << f.all();  // @timeout 30 wins over 0.5
+
+  for (const char* bad : {"0", "-1", "abc", "0x10", "inf"}) {
+    f = tovik({"--case-timeout", bad});
+    EXPECT_EQ(f.status, 4) << bad << "\n" << f.all();
+    EXPECT_TRUE(Has(f.err, "--case-timeout 应为大于 0 的秒数，实际为 '" + std::string(bad) + "'")) << f.all();
+  }
+  workbook("test_slow.xlsx", {{"坏时限", {R(nullptr, nullptr, "@timeout", "很久"), R(1, "", "assert", 1, "equal", 1)}}});
+  write_file(root_ / "test_slow.yaml", "name: 坏时限\ntimeout: -2\nsteps:\n  - keyword: assert\n    args: [1, equal, 1]\n");
+  f = tovik({});
+  EXPECT_TRUE(Has(f.out, "@timeout 需要一个大于 0 的秒数，实际为 ('很久',)")) << f.all();
+  EXPECT_TRUE(Has(f.out, "timeout 应为大于 0 的秒数，实际为 -2")) << f.all();
+}
+
 TEST_F(TovikRun, ExitFirstAndMaxfailStopEarly) {
   ini("");
   workbook("test_stop.xlsx", {
