@@ -31,20 +31,23 @@ std::string option_or_ini(const Config& c, const std::string& dest, const std::s
 
 constexpr const char* kLivePattern = "%^%L%$ %n:%v";
 
-// Passes on the lines of one logger only. No lock of its own: the target has one, and every
+// Passes on the lines of some loggers only. No lock of its own: the target has one, and every
 // keyword's log lines pass through here.
-class OneLoggerSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+class SomeLoggersSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
  public:
-  OneLoggerSink(std::string logger, spdlog::sink_ptr target) : logger_(std::move(logger)), target_(std::move(target)) {}
+  SomeLoggersSink(std::vector<std::string> loggers, spdlog::sink_ptr target)
+      : loggers_(std::move(loggers)), target_(std::move(target)) {}
 
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
-    if (msg.logger_name == logger_ && target_->should_log(msg.level)) target_->log(msg);
+    if (!target_->should_log(msg.level)) return;
+    for (const auto& name : loggers_)
+      if (msg.logger_name == name) return target_->log(msg);
   }
   void flush_() override { target_->flush(); }
 
  private:
-  std::string logger_;
+  std::vector<std::string> loggers_;
   spdlog::sink_ptr target_;
 };
 
@@ -84,12 +87,12 @@ LogSetup::LogSetup(const Config& c) {
     sinks.push_back(sink);
     lowest = std::min(lowest, lvl);
   }
-  // A notice fails on the notice pool, outside any case: its warning would only reach the
-  // capture of no case, so it goes to standard error as well.
+  // A notice fails on the notice pool, and the run's cache is read before the first case: their
+  // warnings would reach the capture of no case, so they go to standard error as well.
   auto notices = std::make_shared<spdlog::sinks::stderr_sink_mt>();
   notices->set_level(spdlog::level::warn);
   notices->set_formatter(log::make_formatter(kLivePattern));
-  sinks.push_back(std::make_shared<OneLoggerSink>("tovik.sender", notices));
+  sinks.push_back(std::make_shared<SomeLoggersSink>(std::vector<std::string>{"tovik.sender", "tovik.cache"}, notices));
   lowest = std::min(lowest, spdlog::level::warn);
 
   log::set_sinks(sinks);

@@ -5,6 +5,7 @@
 #include "runner/plugins/allure_plugin.hpp"
 #include "runner/plugins/browser_plugin.hpp"
 #include "runner/plugins/junit.hpp"
+#include "runner/plugins/last_failed.hpp"
 #include "runner/plugins/main_plugin.hpp"
 #include "runner/plugins/notice_plugin.hpp"
 #include "runner/plugins/terminal.hpp"
@@ -25,6 +26,7 @@ std::vector<std::unique_ptr<Plugin>> builtin_plugins() {
   out.push_back(std::make_unique<AllurePlugin>());
   out.push_back(std::make_unique<JunitPlugin>());
   out.push_back(std::make_unique<NoticePlugin>());
+  out.push_back(std::make_unique<LastFailedPlugin>());
   return out;
 }
 

@@ -53,6 +53,10 @@ class Plugin {
   // Runs one collected case; an exception fails the case.
   virtual void run_case(const TestCase&, CaseContext&) {}
 
+  // Selection: after -k, -m and --shard a plug-in may leave out (counting them in deselected) or
+  // reorder the cases about to run.
+  virtual void select(std::vector<const TestCase*>& /*chosen*/, int& /*deselected*/) {}
+
   // Events, in the order they happen.
   virtual void on_session_start(const Config&) {}
   virtual void on_collect_error(const CollectError&) {}

@@ -140,6 +140,7 @@ int run_session(Config& config) {
   const std::size_t selected = chosen.size();
   chosen = selection.shard(std::move(chosen));
   summary.deselected += static_cast<int>(selected - chosen.size());
+  session.emit([&](Plugin& p) { p.select(chosen, summary.deselected); });
   session.emit([&](Plugin& p) { p.on_collection_finish(chosen, summary.deselected); });
 
   const auto finish = [&](int status) {

@@ -235,6 +235,41 @@ TEST_F(Selection, ShardsSplitTheSelectedCasesBetweenMachines) {
   EXPECT_TRUE(Has(summary, "\"total\":3")) << summary;
 }
 
+// The failed cases of a run are kept for the next: --lf runs only them, --ff runs them first, a
+// passing case leaves the record, --cache-clear forgets it, and a broken record is only a warning.
+TEST_F(Selection, LastFailedCasesRunAgainFirstOrAlone) {
+  using V = std::vector<std::string>;
+  Finished f = tovik({});
+  EXPECT_EQ(f.status, 1) << f.all();
+  EXPECT_EQ(read_file(root_ / ".tovik_cache/lastfailed"), "{\"test_sel.xlsx::login_bad\":true}\n");
+  EXPECT_TRUE(Has(read_file(root_ / ".tovik_cache/.gitignore"), "*\n"));
+
+  f = tovik({"--lf", "-v"});
+  EXPECT_EQ(lines_with(f.out, " FAILED"), (V{"test_sel.xlsx::login_bad FAILED [100%]"}));
+  EXPECT_TRUE(Has(f.out, "1 failed, 2 deselected in ")) << f.all();
+  f = tovik({"--ff", "--collect-only"});
+  EXPECT_EQ(lines_with(f.out, "::"), (V{"test_sel.xlsx::login_bad", "test_sel.xlsx::login_ok", "test_sel.xlsx::logout"}));
+
+  // the case is mended: it passes, and the record empties, so --lf runs everything again
+  workbook("test_sel.xlsx", {{"login_ok", {R(1, "", "assert", 1, "equal", 1)}},
+                             {"login_bad", {R(1, "", "assert", 2, "equal", 2)}},
+                             {"logout", {R(1, "", "assert", 3, "equal", 3)}}});
+  f = tovik({"--lf"});
+  EXPECT_TRUE(Has(f.out, "1 passed, 2 deselected in ")) << f.all();
+  f = tovik({"--lf"});
+  EXPECT_TRUE(Has(f.out, "3 passed in ")) << f.all();
+
+  write_file(root_ / ".tovik_cache/lastfailed", "{\"test_sel.xlsx::logout\": true");  // cut short
+  f = tovik({"--lf"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.err, "WARNING  tovik.cache:忽略无法读取的失败用例记录 ")) << f.all();
+  EXPECT_TRUE(Has(f.out, "3 passed in ")) << f.all();
+  write_file(root_ / ".tovik_cache/lastfailed", "{\"test_sel.xlsx::logout\": true}");
+  f = tovik({"--lf", "--cache-clear"});
+  EXPECT_TRUE(Has(f.out, "3 passed in ")) << f.all();
+  EXPECT_EQ(read_file(root_ / ".tovik_cache/lastfailed"), "{}\n");
+}
+
 TEST_F(Selection, CollectOnlyListsAndRunsNothing) {
   const Finished f = tovik({"--collect-only", "--alluredir", "res", "--junitxml", "junit.xml"});
   EXPECT_EQ(f.status, 0) << f.all();  // the failing case did not run
