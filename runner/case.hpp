@@ -39,6 +39,7 @@ struct CaseMarks {
   std::string kw_type = "all";       // keyword class the case runs with
   std::string kw_type_at;            // where the case file set it, for messages; empty by default
   std::optional<double> timeout;     // seconds the case may run (@timeout), over --case-timeout
+  std::optional<int> reruns;         // times a failed case runs again (@reruns), over --reruns
 };
 
 struct TestCase {

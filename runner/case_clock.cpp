@@ -29,6 +29,12 @@ std::optional<double> parse_seconds(const std::string& text) {
   return v;
 }
 
+std::optional<int> parse_count(const std::string& text) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int n = std::stoi(text);
+  return n <= 1000 ? std::optional<int>(n) : std::nullopt;
+}
+
 CaseClock::CaseClock(double seconds)
     : seconds_(seconds),
       deadline_(std::chrono::steady_clock::now() +

@@ -22,6 +22,8 @@ class CaseTimeout : public Error {
 
 // Seconds from a text ("5", "0.5"): a positive finite number, else nullopt.
 std::optional<double> parse_seconds(const std::string& text);
+// A count from a text ("0", "3"): a whole number from 0 to 1000, else nullopt.
+std::optional<int> parse_count(const std::string& text);
 
 class CaseClock {
  public:

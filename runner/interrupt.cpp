@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 
 namespace tovik::runner {
 
@@ -23,6 +24,14 @@ extern "C" void on_signal(int sig) {
 
 bool interrupted() { return g_stop.load(); }
 void request_interrupt() { g_stop.store(true); }
+void pause(double seconds) {
+  if (seconds <= 0) return;
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
+  nanosleep(&ts, nullptr);
+}
+
 void check_interrupt() {
   if (g_stop.load()) throw Interrupted();
 }

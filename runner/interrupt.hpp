@@ -17,6 +17,9 @@ bool interrupted();
 void request_interrupt();
 // Throws Interrupted when a stop was requested.
 void check_interrupt();
+// Sleeps between attempts (retries, reruns); a stop request (Ctrl-C) or a case's time-out signal
+// cuts the wait short.
+void pause(double seconds);
 
 // Installs the handlers for the life of the object and restores the previous ones after.
 class InterruptGuard {

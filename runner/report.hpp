@@ -36,6 +36,10 @@ struct CaseReport {
   const CaseStep* step = nullptr;  // the row that failed, when a row failed
   std::string log;          // the case's captured log lines
   std::string browser;      // name and version of the browser that served the case, if one did
+  // An attempt that failed and is run again (--reruns): listeners that keep only final outcomes
+  // (JUnit, the last-failed record, the counts) pass it over.
+  bool rerun = false;
+  bool flaky = false;  // passed after failed attempts
   std::int64_t start_ms = 0, stop_ms = 0;
 
   double seconds() const { return static_cast<double>(stop_ms - start_ms) / 1000.0; }
@@ -45,6 +49,7 @@ struct CaseReport {
 
 struct Summary {
   int passed = 0, failed = 0, errors = 0, skipped = 0, deselected = 0;
+  int reruns = 0;  // attempts run again; the counts above hold final outcomes only
   int collect_errors = 0;
   bool interrupted = false;
   double seconds = 0;

@@ -9,6 +9,7 @@
 #include "runner/fixtures.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/log_setup.hpp"
+#include "runner/reruns.hpp"
 #include "runner/plugin.hpp"
 #include "runner/selection.hpp"
 #include "runner/variable_store.hpp"
@@ -169,21 +170,31 @@ int run_session(Config& config) {
   const VariableStore variables(config);
   session.variables = &variables;
   const std::int64_t maxfail = config.flag_option("exitfirst") ? 1 : config.int_option("maxfail");
+  const Reruns reruns = Reruns::from(config);
   for (const TestCase* tc : chosen) {
-    if (interrupted()) {
-      summary.interrupted = true;
-      break;
+    // each attempt starts afresh; what a failed one saved stays in the run's variables
+    for (int attempt = 0; !summary.interrupted; ++attempt) {
+      if (interrupted()) {
+        summary.interrupted = true;
+        break;
+      }
+      session.emit([&](Plugin& p) { p.on_case_start(*tc); });
+      CaseReport report;
+      try {
+        run_case(*tc, session, report);
+      } catch (const Interrupted&) {
+        summary.interrupted = true;
+        break;
+      }
+      report.rerun = attempt < tc->marks.reruns.value_or(reruns.times) && reruns.applies_to(report);
+      report.flaky = report.outcome == Outcome::Passed && attempt > 0;
+      if (report.rerun) ++summary.reruns;
+      else count(summary, report.outcome);
+      session.emit([&](Plugin& p) { p.on_case_finish(report); });
+      if (!report.rerun) break;
+      pause(reruns.delay);
     }
-    session.emit([&](Plugin& p) { p.on_case_start(*tc); });
-    CaseReport report;
-    try {
-      run_case(*tc, session, report);
-    } catch (const Interrupted&) {
-      summary.interrupted = true;
-      break;
-    }
-    count(summary, report.outcome);
-    session.emit([&](Plugin& p) { p.on_case_finish(report); });
+    if (summary.interrupted) break;
     if (maxfail > 0 && summary.failed + summary.errors >= maxfail) break;
   }
   try {

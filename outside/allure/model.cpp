@@ -146,6 +146,10 @@ class Writer {
     out_ += '{';
     if (!details.message.empty()) field("message", details.message);
     if (!details.trace.empty()) field("trace", details.trace);
+    if (details.flaky) {
+      key("flaky");
+      out_ += "true";
+    }
     out_ += '}';
     field("stage", to_string(stage));
     key("steps");

@@ -32,6 +32,7 @@ std::int64_t now_ms();
 struct StatusDetails {
   std::string message;
   std::string trace;
+  bool flaky = false;  // passed after failed attempts (the report shows it so)
 };
 
 struct Parameter {

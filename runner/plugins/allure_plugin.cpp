@@ -124,6 +124,7 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
       res.status = r.error_kind == "AssertionError" ? allure::Status::Failed : allure::Status::Broken;
       break;
   }
+  res.statusDetails.flaky = r.flaky;
   if (r.outcome == Outcome::Skipped) {
     res.statusDetails.message = r.message;
   } else if (r.outcome != Outcome::Passed) {

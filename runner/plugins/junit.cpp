@@ -81,6 +81,7 @@ void JunitPlugin::on_collect_error(const CollectError& error) {
 }
 
 void JunitPlugin::on_case_finish(const CaseReport& r) {
+  if (r.rerun) return;  // only the final attempt is the case's outcome
   if (path_.empty()) return;  // no report asked for: the logs of all cases need not pile up
   Entry e;
   e.classname = classname_of(r.test->file);

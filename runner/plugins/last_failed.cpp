@@ -79,6 +79,7 @@ void LastFailedPlugin::select(std::vector<const TestCase*>& chosen, int& deselec
 }
 
 void LastFailedPlugin::on_case_finish(const CaseReport& report) {
+  if (report.rerun) return;  // the final attempt decides
   const std::string& id = report.test->nodeid;
   const bool failed = report.outcome == Outcome::Failed || report.outcome == Outcome::Error;
   changed_ = (failed ? failed_.insert(id).second : failed_.erase(id) > 0) || changed_;

@@ -6,6 +6,7 @@
 #include "runner/fixtures.hpp"
 #include "runner/case_clock.hpp"
 #include "runner/options.hpp"
+#include "runner/reruns.hpp"
 #include "runner/selection.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/errors.hpp"
@@ -25,6 +26,10 @@ void MainPlugin::add_options(OptionParser& p) {
   p.add({{"--maxfail"}, "maxfail", A::Store, Value(0), "num", "失败或出错的用例达到 num 个后停止", T::Integer});
   p.add({{"-v", "--verbose"}, "verbose", A::Count, Value(0), "", "输出更详细：每个用例一行"});
   p.add({{"-q", "--quiet"}, "quiet", A::Count, Value(0), "", "输出更简略"});
+  p.add({{"--reruns"}, "reruns", A::Store, Value(0), "N", "失败或出错的用例最多重跑 N 次（用例的 @reruns 优先）", T::Integer});
+  p.add({{"--reruns-delay"}, "reruns_delay", A::Store, Value(""), "S", "每次重跑前等待 S 秒"});
+  p.add({{"--only-rerun"}, "only_rerun", A::Append, Value(), "REGEX",
+         "只重跑错误（种类与消息）与正则表达式匹配的用例，可多次给出"});
   p.add({{"--case-timeout"}, "case_timeout", A::Store, Value(""), "S",
          "每个用例最多运行 S 秒，超时的用例停止并记为出错（用例的 @timeout 优先）"});
   p.add({{"--shard"}, "shard", A::Store, Value(""), "I/N",
@@ -42,6 +47,7 @@ void MainPlugin::configure(Config& config) {
   if (const std::int64_t n = config.int_option("maxfail"); n < 0)
     throw UsageError("--maxfail 应为不小于 0 的整数（0 表示不限），实际为 " + std::to_string(n));
   Selection::parse_shard(config.text_option("shard"));  // refused before anything runs
+  Reruns::from(config);
   if (const std::string t = config.text_option("case_timeout"); !t.empty() && !parse_seconds(t))
     throw UsageError("--case-timeout 应为大于 0 的秒数，实际为 " + repr_text(t));
 }

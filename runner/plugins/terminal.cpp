@@ -64,6 +64,7 @@ std::string TerminalReporter::counts_line(const Summary& s) {
   add(s.skipped, "skipped", "skipped");
   add(s.deselected, "deselected", "deselected");
   add(s.errors + s.collect_errors, "error", "errors");
+  add(s.reruns, "rerun", "rerun");
   std::string out;
   for (const auto& p : parts) out += (out.empty() ? "" : ", ") + p;
   if (out.empty()) out = "no tests ran";
@@ -152,6 +153,15 @@ void TerminalReporter::on_case_start(const TestCase& tc) {
 }
 
 void TerminalReporter::on_case_finish(const CaseReport& r) {
+  if (r.rerun) {  // the attempt that failed before a rerun: a mark, no failure entry
+    if (verbosity_ > 0) out_ << (color_ ? std::string(kYellow) + "RERUN" + kReset : std::string("RERUN")) << "\n";
+    else if (verbosity_ >= -1) {
+      out_ << (color_ ? std::string(kYellow) + "R" + kReset : std::string("R"));
+      ++line_len_;
+    }
+    out_.flush();
+    return;
+  }
   ++done_;
   const char* color = r.outcome == Outcome::Passed ? kGreen : r.outcome == Outcome::Skipped ? kYellow : kRed;
   if (verbosity_ > 0) {

@@ -37,11 +37,14 @@ void apply_mark(TestCase& tc, const std::string& mark, const List& args, const C
     if (words.size() != 1) throw ValueError(where.where() + ": @type 需要一个关键字类型（web、app、api 或 all）");
     tc.marks.kw_type = words.front();
     tc.marks.kw_type_at = where.where();
+  } else if (mark == "@reruns") {
+    tc.marks.reruns = words.size() == 1 ? parse_count(words.front()) : std::nullopt;
+    if (!tc.marks.reruns) throw ValueError(where.where() + ": @reruns 需要一个不小于 0 的整数，实际为 " + repr(Value::tuple(args)));
   } else if (mark == "@timeout") {
     tc.marks.timeout = words.size() == 1 ? parse_seconds(words.front()) : std::nullopt;
     if (!tc.marks.timeout) throw ValueError(where.where() + ": @timeout 需要一个大于 0 的秒数，实际为 " + repr(Value::tuple(args)));
   } else {
-    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type、@timeout）");
+    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns）");
   }
 }
 

@@ -24,7 +24,8 @@ namespace {
 
 const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
 const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
-                                            "base_url", "parametrize", "setup", "steps", "teardown", "timeout"};
+                                            "base_url", "parametrize", "setup", "steps", "teardown", "timeout",
+                                            "reruns"};
 const std::vector<std::string> kStepKeys = {"name", "keyword", "args", "request", "extract", "validate", "text_asserts", "retry"};
 const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};
 // What an extract rule may name: the response's members, and "str" for a literal.
@@ -340,6 +341,11 @@ std::vector<TestCase> read_case(const YamlNode& n, const Defaults& d, const std:
       const Value v = to_value(*t);
       if (v.is_number() && v.as_float() > 0 && std::isfinite(v.as_float())) tc.marks.timeout = v.as_float();
       else throw ValueError(p.at(*t) + ": timeout 应为大于 0 的秒数，实际为 " + repr(v));
+    }
+    if (const YamlNode* r = n.find("reruns"); given(r)) {
+      const Value v = to_value(*r);
+      if (v.is_int() && !v.is_big_int() && v.as_int() >= 0 && v.as_int() <= 1000) tc.marks.reruns = static_cast<int>(v.as_int());
+      else throw ValueError(p.at(*r) + ": reruns 应为不小于 0 的整数，实际为 " + repr(v));
     }
     tc.variables = d.variables;
     if (const YamlNode* v = n.find("variables"); given(v)) tc.variables.update(mapping(*v, "variables", p));

@@ -28,15 +28,6 @@ namespace {
 // Keyword arguments as a workbook cell would hold them: mappings and lists as JSON text.
 Value as_argument(const Value& v) { return v.is_dict() || v.is_list() ? Value(dump_json(v)) : v; }
 
-// Sleeps between retries; a stop request (Ctrl-C) cuts the wait short.
-void pause(double seconds) {
-  if (seconds <= 0) return;
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
-  nanosleep(&ts, nullptr);
-}
-
 const Value* field(const Dict& d, const char* name) {
   const Value* v = d.find(name);
   return v && !v->is_none() ? v : nullptr;

@@ -226,6 +226,87 @@ cases:
   EXPECT_TRUE(rendered);
 }
 
+// A flaky case runs again and passes: the report shows it once, flaky, its failed attempts as
+// retries; JUnit, the counts and the exit status see final outcomes only. A case may opt out, and
+// --only-rerun picks the failures worth another attempt.
+TEST_F(YamlRun, RerunsTurnAFlakyCaseIntoOneFlakyResult) {
+  write_file(root_ / "test_flaky.yaml", R"Y(
+cases:
+  - name: 建任务
+    steps:
+      - request: {method: POST, url: /api/jobs}
+        extract: {job: $.id}
+  - name: 等任务完成
+    reruns: 2
+    steps:
+      - request: {method: GET, url: "/api/jobs/${job}"}
+        extract: {state: $.state}
+        validate: {equals: {完成: ["${state}", done]}}
+  - name: 一直失败
+    steps:
+      - keyword: assert
+        args: [1, equal, 2]
+  - name: 不重跑
+    reruns: 0
+    steps:
+      - keyword: assert
+        args: [1, equal, 2]
+)Y");
+  Finished f = tovik({"--reruns", "1", "-v", "--alluredir", "res", "--junitxml", "junit.xml"});
+  EXPECT_EQ(f.status, 1) << f.all();
+  std::vector<std::string> progress = lines_with(f.out, "test_flaky.yaml::");
+  progress.resize(std::min<std::size_t>(progress.size(), 7));  // the lines before the failures' report
+  EXPECT_EQ(progress, (std::vector<std::string>{"test_flaky.yaml::建任务 PASSED [ 25%]", "test_flaky.yaml::等任务完成 RERUN",
+                                                "test_flaky.yaml::等任务完成 RERUN", "test_flaky.yaml::等任务完成 PASSED [ 50%]",
+                                                "test_flaky.yaml::一直失败 RERUN", "test_flaky.yaml::一直失败 FAILED [ 75%]",
+                                                "test_flaky.yaml::不重跑 FAILED [100%]"}))
+      << f.all();
+  EXPECT_EQ(lines_with(f.out, "FAILED test_flaky.yaml::").size(), 2u);  // final outcomes only
+  EXPECT_TRUE(Has(f.out, "= 2 failed, 2 passed, 3 rerun in ")) << f.all();
+
+  std::map<std::string, std::vector<json>> attempts;
+  for (const auto& p : files_matching(root_ / "res", "-result.json")) {
+    const json r = read_json(p);
+    attempts[r["name"]].push_back(r);
+  }
+  ASSERT_EQ(attempts["等任务完成"].size(), 3u);
+  EXPECT_EQ(attempts["一直失败"].size(), 2u);
+  EXPECT_EQ(attempts["不重跑"].size(), 1u);
+  int flaky = 0;
+  for (const json& r : attempts["等任务完成"]) {
+    EXPECT_EQ(r["testCaseId"], attempts["等任务完成"][0]["testCaseId"]);  // one identity: retries of one case
+    if (r["status"] == "passed") flaky += r["statusDetails"].value("flaky", false);
+  }
+  EXPECT_EQ(flaky, 1);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((root_ / "junit.xml").c_str()));
+  EXPECT_EQ(doc.child("testsuites").child("testsuite").attribute("tests").as_int(), 4);
+
+  // only the failures a pattern names run again
+  f = tovik({"--reruns", "1", "--only-rerun", "ValueError", "-k", "一直失败"});
+  EXPECT_TRUE(Has(f.out, "= 1 failed, 3 deselected in ")) << f.all();
+  f = tovik({"--reruns", "1", "--only-rerun", "ValueError", "--only-rerun", "^Assertion", "-k", "一直失败"});
+  EXPECT_TRUE(Has(f.out, "= 1 failed, 3 deselected, 1 rerun in ")) << f.all();
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--reruns", "-1"}, {"--reruns", "x"}, {"--only-rerun", "(unclosed"}, {"--reruns-delay", "-2"}}) {
+    f = tovik(bad);
+    EXPECT_EQ(f.status, 4) << bad[0] << " " << bad[1] << "\n" << f.all();
+  }
+
+  if (!fs::exists(TOVIK_ALLURE) || !program_on_path("java")) GTEST_SKIP() << "no allure program or java";
+  Child gen({TOVIK_ALLURE, "generate", "res", "-o", "report", "--clean"}, root_, env());
+  ASSERT_EQ(gen.wait(120s).status, 0);
+  int shown = 0;
+  for (const auto& p : files_matching(root_ / "report/data/test-cases", ".json")) {
+    const json c = read_json(p);
+    if (c["name"] != "等任务完成" || c["status"] != "passed") continue;
+    ++shown;
+    EXPECT_TRUE(c.value("flaky", false)) << c.dump();
+    EXPECT_EQ(c["extra"]["retries"].size(), 2u) << c.dump();
+  }
+  EXPECT_EQ(shown, 1);
+}
+
 // Teardown runs after a failed step and after Ctrl-C's first stop; its own failure is told beside
 // the case's. A retried step passes on the third look at a job that is pending twice.
 TEST_F(YamlRun, TeardownAndRetry) {
