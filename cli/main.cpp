@@ -1,4 +1,4 @@
-// The tovik command: run, start, report, docs.
+// The tovik command: run, start, report, check, docs.
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -9,6 +9,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/docs.hpp"
+#include "runner/check.hpp"
 #include "cli/report.hpp"
 #include "cli/start.hpp"
 #include "support/base/errors.hpp"
@@ -85,6 +86,14 @@ int main(int argc, char** argv) {
   report->add_flag("-s,--show", show_flag, "生成后发送报告通知并启动报告服务（allure_local_port）");
   report->allow_extras();
 
+  std::vector<std::string> check_paths;
+  std::string check_format = "text";
+  auto* check = app.add_subcommand("check", "不运行用例，检查用例文件中的关键字、参数、定位符和变量引用");
+  check->group("子命令");
+  check->set_help_flag("-h,--help", "显示帮助信息并退出");
+  check->add_option("paths", check_paths, "要检查的文件或目录（默认：pytest.ini 的 testpaths，否则当前目录）");
+  check->add_option("--format", check_format, "输出格式：text 或 json")->capture_default_str();
+
   std::string docs_kind = "all", docs_format = "text", docs_out;
   auto* docs = app.add_subcommand("docs", "打印关键字文档");
   docs->group("子命令");
@@ -137,6 +146,7 @@ int main(int argc, char** argv) {
       tovik::cli::start(name, tovik::Value(kw_type));
       return 0;
     }
+    if (check->parsed()) return tovik::runner::check_main(check_paths, check_format);
     if (docs->parsed()) {
       const auto format = tovik::cli::docs_format(docs_format);
       if (format == tovik::cli::DocsFormat::Text && docs_out.empty()) {

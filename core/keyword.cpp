@@ -113,9 +113,7 @@ Args KeywordEntry::bind(const List& args, const Dict& kwargs) const {
     const Param& p = params[i];
     const Value* given = i < args.size() ? &args[i] : kwargs.find(p.name);
     if (given) {
-      Value v = coerce(name, p, *given);
-      if (p.check) v = p.check(v);
-      values.push_back(std::move(v));
+      values.push_back(accept(i, *given));
     } else if (p.default_fn) {
       values.push_back(p.default_fn());
     } else if (p.default_value) {
@@ -125,6 +123,12 @@ Args KeywordEntry::bind(const List& args, const Dict& kwargs) const {
     }
   }
   return Args(&params, std::move(values));
+}
+
+Value KeywordEntry::accept(std::size_t i, const Value& v) const {
+  const Param& p = params.at(i);
+  Value out = coerce(name, p, v);
+  return p.check ? p.check(out) : out;
 }
 
 Value KeywordEntry::invoke(BaseKeyWord& self, const List& args, const Dict& kwargs) const {

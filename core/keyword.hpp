@@ -90,6 +90,9 @@ struct KeywordEntry {
   Value invoke(BaseKeyWord& self, const List& args, const Dict& kwargs = {}) const;
   // Only the binding and validation part of invoke.
   Args bind(const List& args, const Dict& kwargs) const;
+  // The value parameter i takes for v, as bind checks it (kind, then the parameter's own check):
+  // TypeError or the check's error when it does not fit.
+  Value accept(std::size_t i, const Value& v) const;
 };
 
 // Builds one entry from a member function of the keyword class.

@@ -333,6 +333,47 @@ TEST_F(TovikRun, CasesPastTheirTimeLimitStopAndTheRunGoesOn) {
   EXPECT_TRUE(Has(f.out, "timeout 应为大于 0 的秒数，实际为 -2")) << f.all();
 }
 
+// `tovik check` finds each kind of mistake at its row without running anything, and says
+// nothing of sound files.
+TEST_F(TovikRun, CheckFindsTyposBeforeARun) {
+  ini("");
+  workbook("test_typos.xlsx", {
+      {"页面", {R(nullptr, nullptr, "@type", "web"), R(1, "", "clik", "login;;ID"), R(2, "", "goto"),
+                R(3, "", "click", "login;;NOSUCH"), R(4, "", "save_title", "title"),
+                R(5, "", "assert", "{title}", "equal", "{no_such_name}", "多余")}},
+      {"接口", {R(nullptr, nullptr, "@type", "api"), R(1, "", "new_client", "很快"), R(2, "", "send_http", "GET", "/a"),
+                R(3, "", "assert", "{resp_code}", "equal", 200)}},
+      {"标记", {R(nullptr, nullptr, "@nosuchmark", "x"), R(1, "", "assert", 1, "equal", 1)}},
+  });
+  workbook("test_fine.xlsx", {{"好", {R(1, "", "assert", 1, "equal", 1)}}});
+  Finished f = run_tovik({"check"});
+  EXPECT_EQ(f.status, 1) << f.all();
+  EXPECT_EQ(lines_with(f.out, "test_"),
+            (std::vector<std::string>{
+                "test_typos.xlsx:页面:3: 错误: 关键字类 WebKeyWord 中没有关键字 clik（是不是 click？）",
+                "test_typos.xlsx:页面:4: 错误: 关键字 goto 缺少必需的参数 url",
+                "test_typos.xlsx:页面:5: 错误: 定位器解析失败: 未知的维度策略 value='NOSUCH'",
+                "test_typos.xlsx:页面:7: 警告: 引用的变量 no_such_name 不在变量文件中，前面的步骤也没有保存它",
+                "test_typos.xlsx:页面:7: 警告: 关键字 assert 只接受 3 个参数，多出的 1 个会被忽略",
+                "test_typos.xlsx:接口:3: 错误: 关键字 new_client 的参数 timeout 应为数字，实际为 str: '很快'",
+                "test_typos.xlsx: 错误: 文件 test_typos.xlsx, 工作表 标记, 第 2 行: 未知的用例标记 @nosuchmark（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns）",
+            }))
+      << f.all();
+  EXPECT_TRUE(Has(f.out, "个错误")) << f.all();
+  EXPECT_FALSE(fs::exists(root_ / "temp")) << "check ran something";
+
+  f = run_tovik({"check", "test_fine.xlsx"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_EQ(f.out, "检查了 1 个用例: 0 个错误, 0 个警告\n");
+  f = run_tovik({"check", "--format", "json", "test_typos.xlsx"});
+  const auto j = nlohmann::json::parse(f.out);
+  ASSERT_TRUE(j.is_array()) << f.out;
+  EXPECT_EQ(j[0]["row"], 3);
+  EXPECT_EQ(j[0]["level"], "error");
+  f = run_tovik({"check", "no_such_dir"});
+  EXPECT_EQ(f.status, 4) << f.all();
+}
+
 TEST_F(TovikRun, ExitFirstAndMaxfailStopEarly) {
   ini("");
   workbook("test_stop.xlsx", {
