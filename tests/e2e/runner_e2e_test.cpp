@@ -346,7 +346,15 @@ TEST_F(TovikRun, CheckFindsTyposBeforeARun) {
       {"标记", {R(nullptr, nullptr, "@nosuchmark", "x"), R(1, "", "assert", 1, "equal", 1)}},
   });
   workbook("test_fine.xlsx", {{"好", {R(1, "", "assert", 1, "equal", 1)}}});
-  Finished f = run_tovik({"check"});
+  write_file(root_ / "test_typos.yaml", "name: 接口\nsteps:\n  - keyword: asert\n    args: [1, equal, 1]\n"
+                                        "  - request: {method: GET, url: \"/a/${nothing}\"}\n"
+                                        "    extract: {got: $.id}\n    validate: {equals: {取到: [\"${got}\", 1]}}\n");
+  Finished f = run_tovik({"check", "test_typos.yaml"});
+  EXPECT_EQ(lines_with(f.out, "test_"),
+            (std::vector<std::string>{"test_typos.yaml:3: 错误: 关键字类 KeyWord 中没有关键字 asert（是不是 assert？）",
+                                      "test_typos.yaml:5: 警告: 引用的变量 nothing 不在变量文件中，前面的步骤也没有保存它"}))
+      << f.all();
+  f = run_tovik({"check", "test_typos.xlsx", "test_fine.xlsx"});
   EXPECT_EQ(f.status, 1) << f.all();
   EXPECT_EQ(lines_with(f.out, "test_"),
             (std::vector<std::string>{
