@@ -1,4 +1,5 @@
-// The tovik command: run, start, report, check, docs.
+// The tovik command: run, start, report, check, schema, docs.
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -10,6 +11,8 @@
 #include "cli/commands.hpp"
 #include "cli/docs.hpp"
 #include "runner/check.hpp"
+#include "runner/plugins/yaml_schema.hpp"
+#include "support/base/atomic_file.hpp"
 #include "cli/report.hpp"
 #include "cli/start.hpp"
 #include "support/base/errors.hpp"
@@ -94,6 +97,12 @@ int main(int argc, char** argv) {
   check->add_option("paths", check_paths, "要检查的文件或目录（默认：pytest.ini 的 testpaths，否则当前目录）");
   check->add_option("--format", check_format, "输出格式：text 或 json")->capture_default_str();
 
+  std::string schema_out;
+  auto* schema = app.add_subcommand("schema", "输出 YAML 用例文件的 JSON Schema，供编辑器校验与补全");
+  schema->group("子命令");
+  schema->set_help_flag("-h,--help", "显示帮助信息并退出");
+  schema->add_option("-o,--output", schema_out, "写入此文件，而不是标准输出");
+
   std::string docs_kind = "all", docs_format = "text", docs_out;
   auto* docs = app.add_subcommand("docs", "打印关键字文档");
   docs->group("子命令");
@@ -147,6 +156,15 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (check->parsed()) return tovik::runner::check_main(check_paths, check_format);
+    if (schema->parsed()) {
+      const std::string text = tovik::runner::yaml_case_schema();
+      if (schema_out.empty()) {
+        std::cout << text;
+      } else if (const int error = tovik::replace_file(schema_out, text, true)) {
+        throw tovik::OSError("无法写入文件 " + schema_out + ": " + std::strerror(error));
+      }
+      return 0;
+    }
     if (docs->parsed()) {
       const auto format = tovik::cli::docs_format(docs_format);
       if (format == tovik::cli::DocsFormat::Text && docs_out.empty()) {

@@ -22,12 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
-const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
-                                            "base_url", "parametrize", "setup", "steps", "teardown", "timeout",
-                                            "reruns"};
-const std::vector<std::string> kStepKeys = {"name", "keyword", "args", "request", "extract", "validate", "text_asserts", "retry"};
-const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};
 // What an extract rule may name: the response's members, and "str" for a literal.
 const std::vector<std::string> kExtractSources = {"json", "text",   "status_code", "headers",    "cookies", "content",
                                                   "url",  "reason", "elapsed",     "elapsed_ms", "ok",      "str"};

@@ -5,6 +5,7 @@
 //   name        shown in reports (default: the file's name without extension)
 //   type        keyword class: web, app, api or all (default all)
 //   tags, fixtures, skip (true or a reason), variables (a mapping), base_url
+//   timeout     seconds the case may run; reruns   times it runs again after a failure
 //   parametrize a list of mappings, or {file: data.csv | .yaml | .json} beside the YAML file:
 //               one case per row, named name[id] (the row's id, else its number)
 //   setup, steps, teardown   step lists; teardown runs whatever happened before it
@@ -24,6 +25,15 @@ namespace tovik::runner {
 
 // Larger case files are refused rather than read: no real case file comes near it.
 inline constexpr std::uintmax_t kMaxYamlCaseBytes = 16u << 20;
+
+// The keys each level takes (the editor schema lists the same).
+inline const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
+inline const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
+                                                   "base_url", "parametrize", "setup", "steps", "teardown", "timeout",
+                                                   "reruns"};
+inline const std::vector<std::string> kStepKeys = {"name",     "keyword",      "args", "request", "extract",
+                                                   "validate", "text_asserts", "retry"};
+inline const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};
 
 // The fields a request step's `request` mapping may hold.
 inline constexpr const char* kRequestFields[] = {"method", "url",  "params", "headers", "cookies",

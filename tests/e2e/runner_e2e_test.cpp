@@ -382,6 +382,38 @@ TEST_F(TovikRun, CheckFindsTyposBeforeARun) {
   EXPECT_EQ(f.status, 4) << f.all();
 }
 
+// The editor schema takes the demo's YAML cases and refuses a misspelt keyword, a misspelt step
+// field and a keyword without its required arguments (checked with python3-jsonschema).
+TEST_F(TovikRun, TheEditorSchemaKnowsTheCaseFormatAndTheKeywords) {
+  Finished f = run_tovik({"schema", "-o", "schema.json"});
+  ASSERT_EQ(f.status, 0) << f.all();
+  const auto schema = nlohmann::json::parse(read_file(root_ / "schema.json"));
+  EXPECT_EQ(schema["$schema"], "https://json-schema.org/draft/2020-12/schema");
+  const std::string keywords = schema["$defs"]["step"]["properties"]["keyword"]["enum"].dump();
+  for (const char* k : {"\"click\"", "\"send_http\"", "\"assert\"", "\"ac_perform\""}) EXPECT_TRUE(Has(keywords, k)) << k;
+
+  if (::system("/usr/bin/python3 -c 'import jsonschema, yaml' 2>/dev/null") != 0)
+    GTEST_SKIP() << "python3-jsonschema or python3-yaml is not installed (scripts/setup installs them)";
+  write_file(root_ / "validate.py", R"PY(
+import json, sys, yaml, jsonschema
+v = jsonschema.Draft202012Validator(json.load(open("schema.json")))
+for path in sys.argv[1:]:
+    print(path, len(list(v.iter_errors(yaml.safe_load(open(path))))))
+)PY");
+  write_file(root_ / "typo_keyword.yaml", "steps:\n  - keyword: clik\n    args: [a]\n");
+  write_file(root_ / "typo_field.yaml", "steps:\n  - request: {method: GET, url: /a}\n    extrakt: {a: $.a}\n");
+  write_file(root_ / "no_args.yaml", "cases:\n  - name: x\n    steps:\n      - keyword: click\n");
+  Child py({"/usr/bin/python3", "validate.py", std::string(TOVIK_SOURCE_DIR) + "/examples/demo/test_api.yaml",
+            "typo_keyword.yaml", "typo_field.yaml", "no_args.yaml"},
+           root_, run_env());
+  const Finished v = py.wait(60s);
+  ASSERT_EQ(v.status, 0) << v.all();
+  EXPECT_TRUE(Has(v.out, "/examples/demo/test_api.yaml 0\n")) << v.out;
+  EXPECT_TRUE(Has(v.out, "typo_keyword.yaml 1\n")) << v.out;
+  EXPECT_TRUE(Has(v.out, "typo_field.yaml 1\n")) << v.out;
+  EXPECT_TRUE(Has(v.out, "no_args.yaml 1\n")) << v.out;
+}
+
 TEST_F(TovikRun, ExitFirstAndMaxfailStopEarly) {
   ini("");
   workbook("test_stop.xlsx", {
