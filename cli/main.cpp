@@ -10,7 +10,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/docs.hpp"
-#include "runner/check.hpp"
+#include "cli/check.hpp"
 #include "runner/plugins/yaml_schema.hpp"
 #include "support/base/atomic_file.hpp"
 #include "cli/report.hpp"
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
       tovik::cli::start(name, tovik::Value(kw_type));
       return 0;
     }
-    if (check->parsed()) return tovik::runner::check_main(check_paths, check_format);
+    if (check->parsed()) return tovik::cli::check_main(check_paths, check_format);
     if (schema->parsed()) {
       const std::string text = tovik::runner::yaml_case_schema();
       if (schema_out.empty()) {

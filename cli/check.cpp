@@ -1,4 +1,4 @@
-#include "runner/check.hpp"
+#include "cli/check.hpp"
 
 #include <algorithm>
 #include <iostream>
@@ -17,7 +17,9 @@
 #include "support/base/value_json.hpp"
 #include "yamlcase/exchange.hpp"
 
-namespace tovik::runner {
+namespace tovik::cli {
+
+using namespace tovik::runner;
 
 namespace {
 
@@ -172,7 +174,7 @@ std::string Finding::line() const {
   return out + ": " + (error ? "错误" : "警告") + ": " + message;
 }
 
-std::vector<Finding> check_cases(const std::vector<TestCase>& cases, const std::function<bool(const std::string&)>& saved) {
+std::vector<Finding> check_cases(const std::vector<runner::TestCase>& cases, const std::function<bool(const std::string&)>& saved) {
   std::vector<Finding> out;
   std::set<std::string> known;
   for (const TestCase& tc : cases) {
@@ -232,4 +234,4 @@ int check_main(const std::vector<std::string>& args, const std::string& format) 
   }
 }
 
-}  // namespace tovik::runner
+}  // namespace tovik::cli

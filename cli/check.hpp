@@ -9,7 +9,7 @@
 #include "runner/collection.hpp"
 #include "support/base/value.hpp"
 
-namespace tovik::runner {
+namespace tovik::cli {
 
 struct Finding {
   std::string file, sheet;  // sheet empty for YAML files and for a whole file
@@ -27,11 +27,11 @@ struct Finding {
 // ${name} a step refers to is a saved variable, a name an earlier step of the case saves or
 // extracts, or a case variable (else a warning: it may come from outside the files).
 // saved tells whether the run's variable file (or its template globals) holds a name.
-std::vector<Finding> check_cases(const std::vector<TestCase>& cases, const std::function<bool(const std::string&)>& saved);
+std::vector<Finding> check_cases(const std::vector<runner::TestCase>& cases, const std::function<bool(const std::string&)>& saved);
 
 // The command: collects args' paths with the run's configuration (pytest.ini, testpaths), prints
 // one line per finding (or a JSON list with format "json") and returns 0 when no error was found,
 // 1 otherwise, 4 for a usage error (a path that does not exist, an unknown format).
 int check_main(const std::vector<std::string>& args, const std::string& format);
 
-}  // namespace tovik::runner
+}  // namespace tovik::cli
