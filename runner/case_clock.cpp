@@ -19,20 +19,14 @@ extern "C" void on_case_alarm(int) {}
 
 }  // namespace
 
-std::optional<double> parse_seconds(const std::string& text) {
+std::optional<double> parse_seconds(const std::string& text, bool zero_too) {
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || !std::isfinite(v) || v <= 0) return std::nullopt;
+  if (end != text.c_str() + text.size() || !std::isfinite(v) || v < 0 || (v == 0 && !zero_too)) return std::nullopt;
   // strtod also reads hexadecimal and "inf"; a number of seconds is written in decimals
   if (text.find_first_not_of("0123456789.eE+-") != std::string::npos) return std::nullopt;
   return v;
-}
-
-std::optional<int> parse_count(const std::string& text) {
-  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const int n = std::stoi(text);
-  return n <= 1000 ? std::optional<int>(n) : std::nullopt;
 }
 
 CaseClock::CaseClock(double seconds)
@@ -50,24 +44,18 @@ CaseClock::CaseClock(double seconds)
   ev.sigev_notify = SIGEV_THREAD_ID;
   ev.sigev_signo = SIGALRM;
   ev._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
-  auto* timer = new timer_t;
-  if (timer_create(CLOCK_MONOTONIC, &ev, timer) != 0) {
-    delete timer;  // without the signal a sleep runs to its end; the limit still holds after it
-    return;
-  }
+  // without the signal a sleep runs to its end; the limit still holds after it
+  if (timer_create(CLOCK_MONOTONIC, &ev, &timer_) != 0) return;
+  armed_ = true;
   struct itimerspec when {};
   when.it_value.tv_sec = static_cast<time_t>(seconds);
   when.it_value.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
   if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
-  timer_settime(*timer, 0, &when, nullptr);
-  timer_ = timer;
+  timer_settime(timer_, 0, &when, nullptr);
 }
 
 CaseClock::~CaseClock() {
-  if (!timer_) return;
-  auto* timer = static_cast<timer_t*>(timer_);
-  timer_delete(*timer);
-  delete timer;
+  if (armed_) timer_delete(timer_);
 }
 
 bool CaseClock::expired() const { return seconds_ > 0 && std::chrono::steady_clock::now() >= deadline_; }

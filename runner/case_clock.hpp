@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,9 @@ class CaseTimeout : public Error {
   const char* kind() const noexcept override { return "CaseTimeout"; }
 };
 
-// Seconds from a text ("5", "0.5"): a positive finite number, else nullopt.
-std::optional<double> parse_seconds(const std::string& text);
-// A count from a text ("0", "3"): a whole number from 0 to 1000, else nullopt.
-std::optional<int> parse_count(const std::string& text);
+// Seconds from a text ("5", "0.5"): a positive finite number (or zero, with zero_too), else
+// nullopt.
+std::optional<double> parse_seconds(const std::string& text, bool zero_too = false);
 
 class CaseClock {
  public:
@@ -41,7 +41,8 @@ class CaseClock {
  private:
   double seconds_;
   std::chrono::steady_clock::time_point deadline_;
-  void* timer_ = nullptr;  // timer_t that wakes the run's thread at the deadline
+  timer_t timer_{};  // wakes the run's thread at the deadline
+  bool armed_ = false;
 };
 
 // Throws the case's CaseTimeout when its clock ran out (between steps).

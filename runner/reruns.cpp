@@ -8,13 +8,19 @@
 
 namespace tovik::runner {
 
+std::optional<int> parse_count(const std::string& text) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int n = std::stoi(text);
+  return n <= 1000 ? std::optional<int>(n) : std::nullopt;
+}
+
 Reruns Reruns::from(const Config& config) {
   Reruns r;
   const std::int64_t n = config.int_option("reruns");
   if (n < 0 || n > 1000) throw UsageError("--reruns 应为 0 到 1000 的整数，实际为 " + std::to_string(n));
   r.times = static_cast<int>(n);
-  if (const std::string d = config.text_option("reruns_delay"); !d.empty() && d != "0") {
-    const auto seconds = parse_seconds(d);
+  if (const std::string d = config.text_option("reruns_delay"); !d.empty()) {
+    const auto seconds = parse_seconds(d, true);
     if (!seconds) throw UsageError("--reruns-delay 应为不小于 0 的秒数，实际为 " + repr_text(d));
     r.delay = *seconds;
   }

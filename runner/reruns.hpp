@@ -2,6 +2,8 @@
 // @reruns / reruns:). Each attempt is a case run of its own; only the last one counts.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "runner/config.hpp"
@@ -9,6 +11,9 @@
 #include "support/regex/regex.hpp"
 
 namespace tovik::runner {
+
+// A rerun count from a text ("0", "3"): a whole number from 0 to 1000, else nullopt.
+std::optional<int> parse_count(const std::string& text);
 
 struct Reruns {
   int times = 0;

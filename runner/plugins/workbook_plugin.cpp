@@ -4,6 +4,7 @@
 #include "runner/case_clock.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/plugins/keyword_call.hpp"
+#include "runner/reruns.hpp"
 #include "runner/variables.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/printable.hpp"
