@@ -217,7 +217,7 @@ TEST_F(WireTest, GetAttributeIsOneScriptRoundTripInBrowsers) {
 TEST_F(WireTest, FailureEvidenceTakesWhatTheDriverGivesWithinTheLimit) {
   const std::string png = "\x89PNG\r\n\x1a\nbytes";
   const std::pair<int, Json> refused{500, Json{{"value", {{"error", "unable to capture screen"}, {"message", "no"}}}}};
-  endpoint.respond([&](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+  endpoint.respond([=](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
     if (r.path.ends_with("/screenshot")) return refused;
     if (r.path.ends_with("/source")) return ok("<html>page</html>");
     if (r.path.ends_with("/se/log")) return ok(Json::array({{{"level", "SEVERE"}, {"message", "boom"}}}));
@@ -229,7 +229,7 @@ TEST_F(WireTest, FailureEvidenceTakesWhatTheDriverGivesWithinTheLimit) {
   EXPECT_EQ(e.console_log, "SEVERE boom\n");
   EXPECT_FALSE(e.app);
 
-  endpoint.respond([&](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+  endpoint.respond([=](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
     if (r.path.ends_with("/screenshot")) return ok(base64_encode(png));
     if (r.path.ends_with("/source")) std::this_thread::sleep_for(std::chrono::seconds(2));
     return std::nullopt;
@@ -240,7 +240,7 @@ TEST_F(WireTest, FailureEvidenceTakesWhatTheDriverGivesWithinTheLimit) {
   EXPECT_EQ(e.screenshot_png, png);
   EXPECT_TRUE(e.source.empty());
 
-  endpoint.respond([&](const w3c_testing::Recorded&) -> std::optional<std::pair<int, Json>> { return refused; });
+  endpoint.respond([=](const w3c_testing::Recorded&) -> std::optional<std::pair<int, Json>> { return refused; });
   EXPECT_THROW(driver->failure_evidence(2), WebDriverException);
 }
 
