@@ -218,6 +218,7 @@ Section& tovik_ui() {
                                          {"chromedriver_path", Kind::Text, ""},
                                          {"chrome_binary", Kind::Text, ""},
                                          {"capabilities", Kind::Text, ""},
+                                         {"session_wait", Kind::Number, "300"},
                                      });
   return section;
 }

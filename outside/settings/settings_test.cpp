@@ -82,7 +82,8 @@ TEST_F(SettingsTest, DefaultsWithoutFile) {
   EXPECT_TRUE(tovik_api().value("base_url").is_str());
 
   EXPECT_THAT(tovik_api().keys(), ElementsAre("base_url", "timeout"));
-  EXPECT_EQ(tovik_ui().keys().size(), 10u);
+  EXPECT_EQ(tovik_ui().keys().size(), 11u);
+  EXPECT_DOUBLE_EQ(tovik_ui().number("session_wait"), 300.0);  // a queued new session on a Grid
   EXPECT_EQ(tovik().keys().front(), "allure_path");
   EXPECT_EQ(tovik().keys().back(), "email_encryption");
 }

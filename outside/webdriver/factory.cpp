@@ -15,6 +15,7 @@
 #include "outside/webdriver/w3c_driver.hpp"
 #include "support/base/errors.hpp"
 #include "support/base/log.hpp"
+#include "support/base/printable.hpp"
 #include "support/base/text.hpp"
 
 namespace tovik::webdriver {
@@ -236,6 +237,17 @@ std::shared_ptr<Driver> local_firefox(Json caps, bool headless) {
   return start_local("geckodriver", command_line, workdir, caps);
 }
 
+// A hub (Selenium Grid, Appium) may hold a new session in its queue until a slot is free.
+Timeouts remote_timeouts() {
+  Timeouts t;
+  const double wait = settings::tovik_ui().number("session_wait");
+  if (!(wait > 0))
+    throw ValueError("session_wait 应为大于 0 的秒数，实际为 " + format_float(wait) + "（" +
+                     settings::tovik_ui().origin("session_wait") + "）");
+  t.new_session = wait;
+  return t;
+}
+
 }  // namespace
 
 std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::string& hub, const Value& capabilities) {
@@ -256,7 +268,7 @@ std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::str
       throw WebDriverException(name + " 需要 Appium 服务：请给出 hub，或在 [tovik_ui] 中设置 selenium_grid");
     }
     if (!caps.contains("platformName")) caps["platformName"] = name == "android" ? "Android" : "iOS";
-    return W3CDriver::connect(remote, with_appium_prefix(caps));
+    return W3CDriver::connect(remote, with_appium_prefix(caps), {}, remote_timeouts());
   }
 
   if (!caps.contains("browserName")) caps["browserName"] = name;
@@ -266,7 +278,7 @@ std::shared_ptr<Driver> get_webdriver(const std::string& browser, const std::str
   if (!remote.empty()) {
     if (headless && name == "chrome") add_flag(args_of(object_member(caps, "goog:chromeOptions"), "goog:chromeOptions"), "--headless=new");
     if (headless && name == "firefox") add_flag(args_of(object_member(caps, "moz:firefoxOptions"), "moz:firefoxOptions"), "-headless");
-    return W3CDriver::connect(remote, caps);
+    return W3CDriver::connect(remote, caps, {}, remote_timeouts());
   }
   return name == "chrome" ? local_chrome(std::move(caps), headless) : local_firefox(std::move(caps), headless);
 }

@@ -108,7 +108,7 @@ Json W3CConnection::request(const std::string& method, const std::string& path, 
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
-  const double command_limit = limit > 0 ? std::min(limit, timeouts_.command) : timeouts_.command;
+  const double command_limit = limit > 0 ? limit : timeouts_.command;
   const double connect_limit = limit > 0 ? std::min(limit, timeouts_.connect) : timeouts_.connect;
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, static_cast<long>(connect_limit * 1000)));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, std::max(1L, static_cast<long>(command_limit * 1000)));
@@ -194,7 +194,8 @@ std::shared_ptr<W3CSession> W3CSession::create(const std::string& base_url, cons
                                                Timeouts timeouts) {
   if (!capabilities.is_object()) throw ValueError("capabilities must be a JSON object, not " + capabilities.dump());
   auto session = std::make_shared<W3CSession>(base_url, timeouts);
-  Json value = session->connection_.request("POST", "/session", Json{{"capabilities", {{"alwaysMatch", capabilities}}}});
+  Json value = session->connection_.request("POST", "/session", Json{{"capabilities", {{"alwaysMatch", capabilities}}}},
+                                            timeouts.new_session);
   if (value.is_object() && value.contains("sessionId") && value["sessionId"].is_string()) {
     session->id_ = value["sessionId"].get<std::string>();
     session->capabilities_ = value.contains("capabilities") && value["capabilities"].is_object() ? value["capabilities"] : Json::object();

@@ -11,8 +11,10 @@
 namespace tovik::webdriver {
 
 struct Timeouts {
-  double connect = 10;   // seconds to open the connection
-  double command = 120;  // seconds for one whole command, answer included
+  double connect = 10;       // seconds to open the connection
+  double command = 120;      // seconds for one whole command, answer included
+  // seconds a new session may take (a busy Selenium Grid queues it); 0 for the command time-out
+  double new_session = 0;
 };
 
 // Raises the error kind for a W3C error answer: "no such element" -> NoSuchElementException,
@@ -34,8 +36,8 @@ class W3CConnection {
 
   // Sends method path (relative to base_url) with a JSON body (POST only) and returns the
   // answer's "value". Failures raise as described above; a server that cannot be reached is a
-  // WebDriverException naming base_url. limit, when above 0, bounds this command (connecting
-  // included) to fewer seconds than the time-outs.
+  // WebDriverException naming base_url. limit, when above 0, is this command's own time-out in
+  // place of the command time-out (and bounds connecting too when it is the shorter).
   Json request(const std::string& method, const std::string& path, const Json& body = Json::object(),
                double limit = 0);
 

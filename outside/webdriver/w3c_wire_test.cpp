@@ -244,6 +244,25 @@ TEST_F(WireTest, FailureEvidenceTakesWhatTheDriverGivesWithinTheLimit) {
   EXPECT_THROW(driver->failure_evidence(2), WebDriverException);
 }
 
+// A busy Grid holds a new session in its queue: the request may wait its own time, longer than a
+// command's, and no longer.
+TEST(W3CSessionWire, ANewSessionWaitsItsOwnTimeForAQueue) {
+  RecordingEndpoint grid;
+  grid.respond([](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
+    if (r.method == "POST" && r.path == "/session") std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    return std::nullopt;
+  });
+  auto driver = W3CDriver::connect(grid.url(), Json{{"browserName", "chrome"}}, {}, Timeouts{5, 0.3, 3});
+  EXPECT_EQ(driver->session()->id(), "s-1");  // waited 0.8 s, more than a command may
+  driver->quit();
+  try {
+    W3CDriver::connect(grid.url(), Json{{"browserName", "chrome"}}, {}, Timeouts{5, 120, 0.3});
+    ADD_FAILURE() << "a new session past its wait was taken";
+  } catch (const WebDriverException& e) {
+    EXPECT_THAT(e.what(), HasSubstr("did not answer POST /session within 0.3"));
+  }
+}
+
 TEST(W3CAppiumWire, AttributesDeviceCallsAndContexts) {
   RecordingEndpoint endpoint(Json{{"platformName", "Android"}});
   endpoint.respond([](const w3c_testing::Recorded& r) -> std::optional<std::pair<int, Json>> {
