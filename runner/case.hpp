@@ -40,6 +40,7 @@ struct CaseMarks {
   std::string kw_type_at;            // where the case file set it, for messages; empty by default
   std::optional<double> timeout;     // seconds the case may run (@timeout), over --case-timeout
   std::optional<int> reruns;         // times a failed case runs again (@reruns), over --reruns
+  std::string group;                 // cases of one group run on one worker, in order (@group)
 };
 
 struct TestCase {

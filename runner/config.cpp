@@ -112,7 +112,9 @@ void load_config(Config& c, const std::vector<std::string>& args) {
   all.insert(all.end(), args.begin(), args.end());
   auto parsed = c.parser.parse(all);
   c.args = all;
+  c.given = args;
   c.options = std::move(parsed.values);
+  if (c.options.contains("tovik_worker")) c.worker = static_cast<int>(c.int_option("tovik_worker"));
   apply_overrides(c);
   c.paths = parsed.paths;
   if (c.paths.empty()) {

@@ -31,6 +31,10 @@ class Config {
   std::filesystem::path inifile;      // pytest.ini when present, else empty
   std::vector<std::pair<std::string, std::string>> ini_values;
   std::vector<std::string> args;      // the full argument list after addopts
+  std::vector<std::string> given;     // the arguments as given, before addopts (a worker gets them)
+  // In a worker process of a parallel run (-n), its number from 1; 0 in the controller and in a
+  // serial run.
+  int worker = 0;
   std::vector<std::string> paths;     // positional arguments (or testpaths)
   Dict options;
   OptionParser parser;

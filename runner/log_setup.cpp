@@ -4,10 +4,12 @@
 
 #include <spdlog/details/null_mutex.h>
 #include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/null_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include "support/base/errors.hpp"
 #include "support/base/text.hpp"
+#include "support/base/wire.hpp"
 
 namespace tovik::runner {
 
@@ -53,6 +55,42 @@ class SomeLoggersSink : public spdlog::sinks::base_sink<spdlog::details::null_mu
 
 }  // namespace
 
+// Keeps what a worker's lines would have given the log file and the live log.
+class LogSetup::ForwardSink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::string take() {
+    std::lock_guard lock(mutex_);
+    WireOut w = std::exchange(out_, WireOut());
+    return w.take();
+  }
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    out_.number(msg.time.time_since_epoch().count())
+        .number(static_cast<std::int64_t>(msg.level))
+        .text(std::string_view(msg.logger_name.data(), msg.logger_name.size()))
+        .text(std::string_view(msg.payload.data(), msg.payload.size()));
+  }
+  void flush_() override {}
+
+ private:
+  WireOut out_;
+};
+
+std::string LogSetup::take_forwarded() { return forward_ ? forward_->take() : std::string(); }
+
+void LogSetup::replay(std::string_view forwarded) {
+  WireIn in(forwarded);
+  while (!in.at_end()) {
+    const auto time = spdlog::log_clock::time_point(spdlog::log_clock::duration(in.number()));
+    const auto level = static_cast<spdlog::level::level_enum>(in.number());
+    const std::string logger = in.text(), payload = in.text();
+    const spdlog::details::log_msg msg(time, spdlog::source_loc{}, logger, level, payload);
+    for (const auto& sink : replay_to_)
+      if (sink->should_log(level)) sink->log(msg);
+  }
+}
+
 LogSetup::LogSetup(const Config& c) {
   const std::string level = option_or_ini(c, "log_level", "log_level", "info");
   const auto base = parse_level(level, "log_level");
@@ -67,10 +105,13 @@ LogSetup::LogSetup(const Config& c) {
   if (!file.empty()) {
     const auto lvl = parse_level(option_or_ini(c, "log_file_level", "log_file_level", level), "log_file_level");
     try {
-      auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file, true);
+      // a worker never opens the file (that would empty it): its lines reach it through the controller
+      spdlog::sink_ptr sink;
+      if (c.worker) sink = std::make_shared<spdlog::sinks::null_sink_mt>();
+      else sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file, true);
       sink->set_level(lvl);
       sink->set_formatter(log::make_formatter("%Y-%m-%d %H:%M:%S.%e %L %n:%v"));
-      sinks.push_back(sink);
+      replay_to_.push_back(sink);
       lowest = std::min(lowest, lvl);
     } catch (const spdlog::spdlog_ex& e) {
       throw UsageError("日志文件 " + file + " 无法写入: " + e.what());
@@ -84,8 +125,19 @@ LogSetup::LogSetup(const Config& c) {
     auto sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
     sink->set_level(lvl);
     sink->set_formatter(log::make_formatter(kLivePattern));
-    sinks.push_back(sink);
+    replay_to_.push_back(sink);
     lowest = std::min(lowest, lvl);
+  }
+  if (c.worker && !replay_to_.empty()) {
+    // the controller owns the file and the terminal: a worker's lines go there through it
+    forward_ = std::make_shared<ForwardSink>();
+    spdlog::level::level_enum forwarded = spdlog::level::off;
+    for (const auto& sink : replay_to_) forwarded = std::min(forwarded, sink->level());
+    forward_->set_level(forwarded);
+    replay_to_.clear();
+    sinks.push_back(forward_);
+  } else {
+    sinks.insert(sinks.end(), replay_to_.begin(), replay_to_.end());
   }
   // A notice fails on the notice pool, and the run's cache is read before the first case: their
   // warnings would reach the capture of no case, so they go to standard error as well.

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "runner/config.hpp"
 #include "support/base/log.hpp"
@@ -22,8 +25,17 @@ class LogSetup {
 
   log::CaptureSink& capture() { return *capture_; }
 
+  // Parallel runs: a worker writes no log file and no live log of its own; it keeps the lines
+  // they would get and hands them over (take_forwarded), and the controller passes them to its
+  // log file and live log (replay), with their original times.
+  std::string take_forwarded();
+  void replay(std::string_view forwarded);
+
  private:
+  class ForwardSink;
   std::shared_ptr<log::CaptureSink> capture_;
+  std::shared_ptr<ForwardSink> forward_;         // in a worker
+  std::vector<spdlog::sink_ptr> replay_to_;       // the log file and live log, in the controller
 };
 
 }  // namespace tovik::runner

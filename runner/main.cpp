@@ -12,6 +12,7 @@
 #include "runner/plugins/workbook_plugin.hpp"
 #include "runner/plugins/yaml_plugin.hpp"
 #include "runner/session.hpp"
+#include "runner/worker.hpp"
 #include "support/base/errors.hpp"
 
 namespace tovik::runner {
@@ -49,7 +50,7 @@ int main(const std::vector<std::string>& args, const std::vector<Plugin*>& plugi
       std::cout << "用法: tovik run [选项] [file_or_dir] [file_or_dir] [...]\n\n选项:\n" << c.parser.help();
       return kOk;
     }
-    return run_session(c);
+    return c.worker ? run_worker(c) : run_session(c);
   } catch (const UsageError& e) {
     std::cerr << "ERROR: " << e.what() << "\n";
     return kUsageError;

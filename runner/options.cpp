@@ -107,6 +107,7 @@ OptionParser::Parsed OptionParser::parse(const std::vector<std::string>& args) c
 std::string OptionParser::help() const {
   std::string out;
   for (const auto& o : options_) {
+    if (o.hidden) continue;
     std::string names;
     for (const auto& f : o.flags) {
       if (!names.empty()) names += ", ";

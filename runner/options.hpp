@@ -27,6 +27,7 @@ struct OptionDecl {
   std::string metavar;
   std::string help;
   enum class Type { Text, Integer } type = Type::Text;
+  bool hidden = false;  // left out of --help (the runner's own plumbing)
 };
 
 class OptionParser {

@@ -57,6 +57,15 @@ class Plugin {
   // reorder the cases about to run.
   virtual void select(std::vector<const TestCase*>& /*chosen*/, int& /*deselected*/) {}
 
+  // Parallel runs (-n): the controller collects, selects and reports; worker processes run the
+  // cases. Set-up hooks and collection run in both; the events and run_case reach a plug-in in
+  // the workers only when it says so here (case plug-ins, fixtures, what records a case), and in
+  // the controller always, a finished case's start and finish back to back.
+  virtual bool in_workers() const { return false; }
+  // In a worker, after on_case_finish: what the plug-in recorded of the case beyond its report;
+  // the controller's instance finds it in CaseReport::carried[name()].
+  virtual std::string carry() { return {}; }
+
   // Events, in the order they happen.
   virtual void on_session_start(const Config&) {}
   virtual void on_collect_error(const CollectError&) {}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "runner/case.hpp"
@@ -40,6 +41,9 @@ struct CaseReport {
   // (JUnit, the last-failed record, the counts) pass it over.
   bool rerun = false;
   bool flaky = false;  // passed after failed attempts
+  // What worker-side plug-ins recorded of the case in a parallel run (Plugin::carry), by plug-in
+  // name; empty in a serial run.
+  std::map<std::string, std::string> carried;
   std::int64_t start_ms = 0, stop_ms = 0;
 
   double seconds() const { return static_cast<double>(stop_ms - start_ms) / 1000.0; }

@@ -21,6 +21,8 @@ class VariableStore {
 
   // The run's exchanger; the ValueError of opening it when that failed.
   const std::shared_ptr<Exchange>& exchanger() const;
+  // The exchanger, or null when opening it failed.
+  Exchange* find() const { return exchanger_.get(); }
 
  private:
   std::shared_ptr<Exchange> exchanger_;

@@ -92,12 +92,18 @@ void Exchange::dump() {
       case Value::Kind::Float:
       case Value::Kind::Str:
       case Value::Kind::Bool:
-      case Value::Kind::None: plain.set(name, v); break;
+      case Value::Kind::None:
+        if (hold_) {
+          const Value* before = file.find(name);
+          if (!before || !(*before == v)) held_.set(name, v);
+        }
+        plain.set(name, v);
+        break;
       default: break;
     }
   }
   file.update(plain);
-  file.save();
+  if (!hold_) file.save();
 }
 
 }  // namespace tovik

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "outside/yamlplugin/globals.hpp"
 #include "outside/yamlplugin/yaml_file.hpp"
@@ -30,6 +31,11 @@ class Exchange {
 
   // Writes the plain template globals (numbers, texts, booleans, null) into the YAML file.
   void dump();
+  // For a worker of a parallel run, whose controller alone writes the file: dump() then updates
+  // the mapping and keeps what it changed for take_held(), without writing.
+  void hold_writes() { hold_ = true; }
+  // The entries dump() changed since the last call (held writes only).
+  Dict take_held() { return std::exchange(held_, Dict()); }
 
   bool _debug;
   Value _data;
@@ -40,6 +46,8 @@ class Exchange {
  private:
   // Logs and publishes one extracted value, then dumps when debugging.
   void publish(const std::string& var_name, const Value& value);
+  bool hold_ = false;
+  Dict held_;
 };
 
 }  // namespace tovik

@@ -252,7 +252,9 @@ void redact_steps(std::vector<StepResult>& steps) {
   }
 }
 
-void redact(TestResult& r) {
+}  // namespace
+
+void redact_secrets(TestResult& r) {
   if (!secrets::any()) return;
   secrets::redact_in_place(r.name);
   secrets::redact_in_place(r.description);
@@ -261,10 +263,8 @@ void redact(TestResult& r) {
   redact_steps(r.steps);
 }
 
-}  // namespace
-
 void ResultsWriter::write(TestResult& result) {
-  redact(result);
+  redact_secrets(result);
   if (result.testCaseId.empty()) result.testCaseId = md5_hex(result.fullName);
   if (result.historyId.empty()) {
     std::vector<const Parameter*> params;

@@ -73,6 +73,11 @@ class ResultsWriter {
   std::map<std::string, std::uint64_t> ahead_;
 };
 
+// Masks the secrets known so far in every text of the result, steps and text attachments
+// included (pictures are left whole). write() does it; a process that hands its results to
+// another one does it first, since only it knows its secrets.
+void redact_secrets(TestResult& result);
+
 // Lower-case hex MD5 of a text.
 std::string md5_hex(const std::string& text);
 

@@ -8,6 +8,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "outside/allure/model_wire.hpp"
 #include "outside/allure/run_files.hpp"
 #include "outside/settings/settings.hpp"
 #include "support/base/atomic_file.hpp"
@@ -54,6 +55,7 @@ void AllurePlugin::add_options(OptionParser& p) {
 void AllurePlugin::configure(Config& config) {
   dir_ = config.text_option("allure_report_dir");
   clean_ = config.flag_option("clean_alluredir");
+  worker_ = config.worker;
 }
 
 namespace {
@@ -84,7 +86,7 @@ void check_cleanable(const fs::path& dir, const Config& config) {
 }  // namespace
 
 void AllurePlugin::on_session_start(const Config& config) {
-  if (dir_.empty()) return;
+  if (dir_.empty() || worker_) return;
   root_name_ = config.rootdir.filename().string();
   if (root_name_.empty()) root_name_ = config.rootdir.generic_string();  // "/"
   if (clean_) check_cleanable(dir_, config);
@@ -97,14 +99,16 @@ void AllurePlugin::on_session_start(const Config& config) {
 }
 
 void AllurePlugin::on_case_start(const TestCase& tc) {
-  if (!writer_) return;
+  if (!writer_ && !(worker_ && !dir_.empty())) return;
   recording_.reset();
   recorded_ = allure::TestResult{};
   recorded_.name = tc.name;
   recorded_.fullName = tc.nodeid;
   recorded_.start = allure::now_ms();
-  // attachments are written while the case runs, not all at its end
+  // attachments are written while the case runs, not all at its end; a worker keeps them for the
+  // controller
   recording_ = std::make_unique<allure::ScopedTest>(recorded_, writer_.get());
+  if (worker_) recorded_.labels.push_back({"thread", std::to_string(::getpid()) + "-gw" + std::to_string(worker_)});
 }
 
 allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResult recorded,
@@ -154,7 +158,9 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
   res.labels.push_back({"testMethod", tc.name});
   for (const auto& t : tc.marks.tags) res.labels.push_back({"tag", t});
   res.labels.push_back({"host", host_name()});
-  res.labels.push_back({"thread", thread_name()});
+  // a worker's recording names its own process
+  if (std::none_of(res.labels.begin(), res.labels.end(), [](const allure::Label& l) { return l.name == "thread"; }))
+    res.labels.push_back({"thread", thread_name()});
   res.labels.push_back({"framework", "tovik"});
   res.labels.push_back({"language", "cpp"});
   if (!r.log.empty()) res.attachments.push_back({"log", "text/plain", "", r.log});
@@ -162,12 +168,28 @@ allure::TestResult AllurePlugin::to_result(const CaseReport& r, allure::TestResu
 }
 
 void AllurePlugin::on_case_finish(const CaseReport& report) {
-  if (!writer_) return;
   recording_.reset();  // closes steps a failure left open
+  if (!writer_) return;
+  if (const auto it = report.carried.find(name()); it != report.carried.end()) {
+    try {
+      recorded_ = allure::from_wire(it->second);
+    } catch (const std::exception& e) {
+      log::pytest()->error("{} 的步骤记录无法读取，结果中没有步骤: {}", report.test->nodeid, e.what());
+      recorded_ = allure::TestResult{};
+    }
+  }
   allure::TestResult result = to_result(report, std::move(recorded_), root_name_);
   if (!report.browser.empty()) browsers_.insert(report.browser);
   if (result.status == allure::Status::Broken && !report.error_kind.empty()) broken_kinds_.insert(report.error_kind);
   writer_->submit(std::move(result));
+}
+
+std::string AllurePlugin::carry() {
+  if (!worker_ || dir_.empty()) return {};
+  allure::redact_secrets(recorded_);  // the controller does not know this process's secrets
+  std::string bytes = allure::to_wire(recorded_);
+  recorded_ = allure::TestResult{};
+  return bytes;
 }
 
 void AllurePlugin::write_run_files() {

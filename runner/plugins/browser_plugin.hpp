@@ -10,6 +10,7 @@ namespace tovik::runner {
 class BrowserPlugin : public Plugin {
  public:
   std::string name() const override { return "browser"; }
+  bool in_workers() const override { return true; }
   void register_fixtures(FixtureRegistry& registry) override;
   void on_session_finish(const Summary& summary) override;
 };

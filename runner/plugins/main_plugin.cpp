@@ -5,6 +5,7 @@
 
 #include "runner/fixtures.hpp"
 #include "runner/case_clock.hpp"
+#include "runner/controller.hpp"
 #include "runner/options.hpp"
 #include "runner/reruns.hpp"
 #include "runner/selection.hpp"
@@ -34,6 +35,11 @@ void MainPlugin::add_options(OptionParser& p) {
          "每个用例最多运行 S 秒，超时的用例停止并记为出错（用例的 @timeout 优先）"});
   p.add({{"--shard"}, "shard", A::Store, Value(""), "I/N",
          "只运行选中用例按顺序均分为 N 份后的第 I 份（多台机器各跑一份）"});
+  p.add({{"-n", "--numprocesses"}, "numprocesses", A::Store, Value(""), "N",
+         "用 N 个执行进程并行运行用例（auto：CPU 个数；0：不并行）"});
+  p.add({{"--dist"}, "dist", A::Store, Value("load"), "MODE",
+         "并行时分派用例的方式：load（下一个用例给下一个空闲的执行进程）、loadfile（同一文件的用例在同一执行进程中按顺序运行）"});
+  p.add({{"--tovik-worker"}, "tovik_worker", A::Store, Value(0), "N", "", T::Integer, true});
   p.add({{"--collect-only", "--co"}, "collectonly", A::StoreTrue, Value(false), "", "只收集用例，不运行"});
   p.add({{"-o", "--override-ini"}, "override_ini", A::Append, Value(), "OVERRIDE_INI",
          "本次运行覆盖 [pytest] 中的一个值：-o key=value"});
@@ -48,6 +54,8 @@ void MainPlugin::configure(Config& config) {
     throw UsageError("--maxfail 应为不小于 0 的整数（0 表示不限），实际为 " + std::to_string(n));
   Selection::parse_shard(config.text_option("shard"));  // refused before anything runs
   Reruns::from(config);
+  worker_count(config);
+  dist_mode(config);
   if (const std::string t = config.text_option("case_timeout"); !t.empty() && !parse_seconds(t))
     throw UsageError("--case-timeout 应为大于 0 的秒数，实际为 " + repr_text(t));
 }

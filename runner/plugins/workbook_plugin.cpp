@@ -44,8 +44,12 @@ void apply_mark(TestCase& tc, const std::string& mark, const List& args, const C
   } else if (mark == "@timeout") {
     tc.marks.timeout = words.size() == 1 ? parse_seconds(words.front()) : std::nullopt;
     if (!tc.marks.timeout) throw ValueError(where.where() + ": @timeout 需要一个大于 0 的秒数，实际为 " + repr(Value::tuple(args)));
+  } else if (mark == "@group") {
+    if (words.size() != 1 || std::string(strip_space(words.front())).empty())
+      throw ValueError(where.where() + ": @group 需要一个组名，实际为 " + repr(Value::tuple(args)));
+    tc.marks.group = std::string(strip_space(words.front()));
   } else {
-    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns）");
+    throw ValueError(where.where() + ": 未知的用例标记 " + mark + "（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns、@group）");
   }
 }
 

@@ -16,6 +16,7 @@ namespace tovik::runner {
 class WorkbookPlugin : public Plugin {
  public:
   std::string name() const override { return "tovik.pytest"; }
+  bool in_workers() const override { return true; }
   // Loads the keyword library, so its configuration defaults are those of this run's pytest.ini.
   void on_session_start(const Config& config) override;
   bool collects(const std::filesystem::path& file) const override;

@@ -9,6 +9,7 @@
 
 #include "support/base/csv.hpp"
 #include "support/base/errors.hpp"
+#include "support/base/text.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/value_json.hpp"
 #include "support/base/value_yaml.hpp"
@@ -340,6 +341,11 @@ std::vector<TestCase> read_case(const YamlNode& n, const Defaults& d, const std:
       const Value v = to_value(*r);
       if (v.is_int() && !v.is_big_int() && v.as_int() >= 0 && v.as_int() <= 1000) tc.marks.reruns = static_cast<int>(v.as_int());
       else throw ValueError(p.at(*r) + ": reruns 应为不小于 0 的整数，实际为 " + repr(v));
+    }
+    if (const YamlNode* g = n.find("group"); given(g)) {
+      const Value v = to_value(*g);
+      if (v.is_str() && !strip_space(v.as_str()).empty()) tc.marks.group = std::string(strip_space(v.as_str()));
+      else throw ValueError(p.at(*g) + ": group 应为组名（文本），实际为 " + repr(v));
     }
     tc.variables = d.variables;
     if (const YamlNode* v = n.find("variables"); given(v)) tc.variables.update(mapping(*v, "variables", p));

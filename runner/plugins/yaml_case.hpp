@@ -6,6 +6,7 @@
 //   type        keyword class: web, app, api or all (default all)
 //   tags, fixtures, skip (true or a reason), variables (a mapping), base_url
 //   timeout     seconds the case may run; reruns   times it runs again after a failure
+//   group       a parallel run keeps the cases of one group on one worker, in order
 //   parametrize a list of mappings, or {file: data.csv | .yaml | .json} beside the YAML file:
 //               one case per row, named name[id] (the row's id, else its number)
 //   setup, steps, teardown   step lists; teardown runs whatever happened before it
@@ -30,7 +31,7 @@ inline constexpr std::uintmax_t kMaxYamlCaseBytes = 16u << 20;
 inline const std::vector<std::string> kFileKeys = {"cases", "base_url", "type", "tags", "fixtures", "variables"};
 inline const std::vector<std::string> kCaseKeys = {"name",     "type",        "tags",  "skip",  "fixtures", "variables",
                                                    "base_url", "parametrize", "setup", "steps", "teardown", "timeout",
-                                                   "reruns"};
+                                                   "reruns",   "group"};
 inline const std::vector<std::string> kStepKeys = {"name",     "keyword",      "args", "request", "extract",
                                                    "validate", "text_asserts", "retry"};
 inline const std::vector<std::string> kRetryKeys = {"times", "interval", "until"};

@@ -25,6 +25,7 @@ namespace tovik::runner {
 class YamlPlugin : public Plugin {
  public:
   std::string name() const override { return "tovik.yaml"; }
+  bool in_workers() const override { return true; }
   void on_session_start(const Config& config) override;
   bool collects(const std::filesystem::path& file) const override;
   std::vector<TestCase> collect(const std::filesystem::path& file, const std::string& shown_path) override;

@@ -116,6 +116,7 @@ std::string yaml_case_schema() {
       {"setup", steps}, {"steps", steps}, {"teardown", steps},
       {"timeout", described({{"type", "number"}, {"exclusiveMinimum", 0}}, "用例最多运行的秒数")},
       {"reruns", described({{"type", "integer"}, {"minimum", 0}}, "失败后重跑的次数")},
+      {"group", described({{"type", "string"}, {"minLength", 1}}, "并行运行时同组的用例在同一执行进程中按顺序运行")},
       {"cases", {{"type", "array"}, {"minItems", 1}, {"items", {{"$ref", "#/$defs/case"}}}}}};
   Json one_case = object_of(kCaseKeys, case_fields);
   one_case["required"] = {"steps"};

@@ -1,0 +1,136 @@
+#include "runner/worker_protocol.hpp"
+
+#include <cerrno>
+#include <charconv>
+
+#include <unistd.h>
+
+#include "support/base/errors.hpp"
+#include "support/base/value_json.hpp"
+#include "support/base/wire.hpp"
+
+namespace tovik::runner {
+
+bool write_frame(int fd, std::string_view kind, std::string_view payload) {
+  std::string bytes;
+  bytes.reserve(kind.size() + 24 + payload.size());
+  bytes.append(kind).append(" ").append(std::to_string(payload.size())).append("\n").append(payload);
+  std::string_view rest = bytes;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool FrameReader::fill(int fd) {
+  if (start_ > 0 && start_ == buffer_.size()) {
+    buffer_.clear();
+    start_ = 0;
+  }
+  char chunk[65536];
+  const ssize_t n = ::read(fd, chunk, sizeof chunk);
+  if (n < 0) return errno == EINTR || errno == EAGAIN;
+  if (n == 0) return false;
+  buffer_.append(chunk, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::optional<Frame> FrameReader::next() {
+  const std::string_view view = std::string_view(buffer_).substr(start_);
+  const std::size_t eol = view.find('\n');
+  if (eol == std::string_view::npos) {
+    if (view.size() > 256) throw ValueError("执行进程的消息头已损坏");
+    return std::nullopt;
+  }
+  const std::string_view head = view.substr(0, eol);
+  const std::size_t blank = head.find(' ');
+  std::size_t length = 0;
+  if (blank == std::string_view::npos ||
+      std::from_chars(head.data() + blank + 1, head.data() + head.size(), length).ec != std::errc())
+    throw ValueError("执行进程的消息头已损坏: " + std::string(head.substr(0, 64)));
+  if (view.size() - eol - 1 < length) return std::nullopt;
+  Frame f{std::string(head.substr(0, blank)), std::string(view.substr(eol + 1, length))};
+  start_ += eol + 1 + length;
+  if (start_ == buffer_.size()) {
+    buffer_.clear();
+    start_ = 0;
+  }
+  return f;
+}
+
+namespace {
+
+// Where a report's step is in its case: which list and the place in it.
+enum Part : std::int64_t { kNoStep = 0, kSetup = 1, kSteps = 2, kTeardown = 3 };
+
+const std::vector<CaseStep>& part_of(const TestCase& tc, std::int64_t part) {
+  switch (part) {
+    case kSetup: return tc.setup;
+    case kTeardown: return tc.teardown;
+    default: return tc.steps;
+  }
+}
+
+}  // namespace
+
+std::string encode_report(const CaseReport& r, const Dict& saved) {
+  WireOut w;
+  w.text(r.test->nodeid);
+  w.number(static_cast<std::int64_t>(r.outcome)).text(r.error_kind).text(r.message).text(r.when);
+  std::int64_t part = kNoStep, index = 0;
+  for (const std::int64_t p : {kSetup, kSteps, kTeardown}) {
+    const auto& list = part_of(*r.test, p);
+    for (std::size_t i = 0; i < list.size(); ++i)
+      if (&list[i] == r.step) {
+        part = p;
+        index = static_cast<std::int64_t>(i);
+      }
+  }
+  w.number(part).number(index);
+  w.text(r.log).text(r.browser).flag(r.rerun).flag(r.flaky).number(r.start_ms).number(r.stop_ms);
+  w.number(static_cast<std::int64_t>(r.carried.size()));
+  for (const auto& [name, bytes] : r.carried) w.text(name).text(bytes);
+  w.text(saved.empty() ? std::string() : dump_json(Value(saved)));
+  return w.take();
+}
+
+std::string reported_nodeid(std::string_view record) { return WireIn(record).text(); }
+
+CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved) {
+  WireIn in(record);
+  CaseReport r;
+  r.test = &tc;
+  if (in.text() != tc.nodeid) throw ValueError("执行进程报告的用例与所派的不同");
+  const std::int64_t outcome = in.number();
+  if (outcome < 0 || outcome > static_cast<std::int64_t>(Outcome::Skipped)) throw ValueError("执行进程报告了未知的结果");
+  r.outcome = static_cast<Outcome>(outcome);
+  r.error_kind = in.text();
+  r.message = in.text();
+  r.when = in.text();
+  const std::int64_t part = in.number(), index = in.number();
+  if (part != kNoStep) {
+    const auto& list = part_of(tc, part);
+    if (index < 0 || static_cast<std::size_t>(index) >= list.size()) throw ValueError("执行进程报告的步骤不在用例中");
+    r.step = &list[static_cast<std::size_t>(index)];
+  }
+  r.log = in.text();
+  r.browser = in.text();
+  r.rerun = in.flag();
+  r.flaky = in.flag();
+  r.start_ms = in.number();
+  r.stop_ms = in.number();
+  for (std::size_t n = in.count(); n > 0; --n) {
+    std::string name = in.text();
+    r.carried[name] = in.text();
+  }
+  const std::string json = in.text();
+  saved = json.empty() ? Dict() : parse_json(json).as_dict();
+  return r;
+}
+
+}  // namespace tovik::runner
