@@ -92,18 +92,18 @@ void Exchange::dump() {
       case Value::Kind::Float:
       case Value::Kind::Str:
       case Value::Kind::Bool:
-      case Value::Kind::None:
-        if (hold_) {
-          const Value* before = file.find(name);
-          if (!before || !(*before == v)) held_.set(name, v);
-        }
-        plain.set(name, v);
-        break;
+      case Value::Kind::None: plain.set(name, v); break;
       default: break;
     }
   }
   file.update(plain);
-  if (!hold_) file.save();
+  if (!hold_) return file.save();
+  // what a save would have changed in the file: the globals above and what keywords saved
+  for (const auto& [name, v] : file.data()) {
+    const Value* before = written_.find(name);
+    if (!before || !(*before == v)) held_.set(name, v);
+  }
+  written_ = file.data();
 }
 
 }  // namespace tovik

@@ -33,7 +33,10 @@ class Exchange {
   void dump();
   // For a worker of a parallel run, whose controller alone writes the file: dump() then updates
   // the mapping and keeps what it changed for take_held(), without writing.
-  void hold_writes() { hold_ = true; }
+  void hold_writes() {
+    hold_ = true;
+    written_ = file.data();
+  }
   // The entries dump() changed since the last call (held writes only).
   Dict take_held() { return std::exchange(held_, Dict()); }
 
@@ -48,6 +51,7 @@ class Exchange {
   void publish(const std::string& var_name, const Value& value);
   bool hold_ = false;
   Dict held_;
+  Dict written_;  // the mapping as the last dump() left it (held writes only)
 };
 
 }  // namespace tovik
