@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "runner/case_clock.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/log_setup.hpp"
 #include "runner/variable_store.hpp"
@@ -35,6 +36,9 @@ constexpr int kMaxWorkers = 512;
 constexpr int kFailedStarts = 3;
 // How long workers get to stop after Ctrl-C before they are killed.
 constexpr std::chrono::seconds kStopGrace{30};
+// A case past its time limit stops at its next step; a worker still in it this much later hangs
+// where no signal reaches it (a blocking call of a library) and is ended.
+constexpr std::chrono::seconds kHangGrace{15};
 
 using Clock = std::chrono::steady_clock;
 
@@ -47,6 +51,8 @@ struct Worker {
   bool ready = false;
   std::deque<const TestCase*> unit;  // what is left of the piece it runs
   const TestCase* current = nullptr;
+  Clock::time_point since{};  // when its current attempt began
+  bool overdue = false;       // ended by the controller for hanging past the case's limit
 
   void close_input() {
     if (in >= 0) ::close(in);
@@ -129,6 +135,7 @@ class Pool {
       throw OSError(std::string("无法启动执行进程: ") + std::strerror(fork_error));
     }
     w.pid = pid;
+    w.overdue = false;
     w.in = to_worker[1];
     w.out = from_worker[0];
     ::fcntl(w.out, F_SETFL, ::fcntl(w.out, F_GETFL) | O_NONBLOCK);
@@ -261,6 +268,8 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
   Pool pool(run.config, std::max(1, std::min(run.workers, static_cast<int>(pending.size()))));
   for (auto& w : pool.workers()) pool.start(w);
 
+  const double case_timeout = parse_seconds(run.config.text_option("case_timeout")).value_or(0);
+  const auto limit_of = [&](const TestCase& tc) { return tc.marks.timeout.value_or(case_timeout); };
   SavedValues saved;
   bool stopping = false, interrupted_seen = false;
   Clock::time_point kill_at{};
@@ -277,6 +286,7 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
     }
     w.current = w.unit.front();
     w.unit.pop_front();
+    w.since = Clock::now();
     write_frame(w.in, "run", w.current->nodeid);  // a worker gone shows at its reports' end
   };
 
@@ -293,6 +303,7 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
       CaseReport report = decode_report(f.payload, *found->second, values);
       saved.add(values, *found->second);
       run.report(report);
+      w.since = Clock::now();
       if (!report.rerun) {
         w.current = nullptr;
         if (run.enough && run.enough()) stopping = true;
@@ -311,8 +322,10 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
       report.test = w.current;
       report.outcome = Outcome::Failed;
       report.when = "call";
-      report.error_kind = "WorkerExited";
-      report.message = "执行进程 gw" + std::to_string(w.number) + " 在运行此用例时" + exit_text(status);
+      report.error_kind = w.overdue ? "CaseTimeout" : "WorkerExited";
+      report.message = w.overdue ? "用例运行超过 " + format_float(limit_of(*w.current)) + " 秒，执行进程 gw" +
+                                       std::to_string(w.number) + " 没有停下，已被结束"
+                                 : "执行进程 gw" + std::to_string(w.number) + " 在运行此用例时" + exit_text(status);
       report.start_ms = report.stop_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::system_clock::now().time_since_epoch())
                                              .count();
@@ -343,6 +356,14 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
           ::kill(w.pid, SIGINT);
           w.close_input();
         }
+    }
+    for (auto& w : pool.workers()) {
+      const double limit = w.current ? limit_of(*w.current) : 0;
+      if (w.pid > 0 && limit > 0 && !w.overdue &&
+          Clock::now() - w.since > std::chrono::duration<double>(limit) + kHangGrace) {
+        w.overdue = true;
+        ::kill(w.pid, SIGKILL);
+      }
     }
     if (interrupted_seen && Clock::now() > kill_at)
       for (auto& w : pool.workers())

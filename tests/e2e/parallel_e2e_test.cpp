@@ -256,6 +256,20 @@ TEST_F(Parallel, AWorkerThatDiesFailsItsCaseAndIsReplaced) {
   EXPECT_EQ(doc.child("testsuites").child("testsuite").attribute("tests").as_int(), 7);
 }
 
+TEST_F(Parallel, ACaseOverItsTimeLimitStopsAndTheWorkerGoesOn) {
+  workbook("test_t.xlsx", {{"太慢", {R(nullptr, nullptr, "@timeout", 0.5), R(1, "", "sleep", 30), R(2, "", "assert", 1, "equal", 1)}},
+                           {"之后", {R(1, "", "assert", 1, "equal", 1)}},
+                           {"也慢", {R(1, "", "sleep", 30)}}});
+  const auto started = std::chrono::steady_clock::now();
+  const Finished f = tovik({"-n", "2", "--case-timeout", "1", "-v"});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << f.all();
+  EXPECT_EQ(f.status, 1) << f.all();
+  EXPECT_TRUE(Has(f.out, "CaseTimeout: 用例运行超过 0.5 秒，已停止（当时在执行关键字 sleep）")) << f.all();
+  EXPECT_TRUE(Has(f.out, "CaseTimeout: 用例运行超过 1.0 秒，已停止（当时在执行关键字 sleep）")) << f.all();
+  EXPECT_TRUE(Has(f.out, "test_t.xlsx::之后 PASSED")) << f.all();
+  EXPECT_TRUE(Has(f.out, "2 failed, 1 passed")) << f.all();
+}
+
 TEST_F(Parallel, CtrlCStopsEveryWorkerAndKeepsWhatFinished) {
   std::vector<SheetRows> sheets;
   for (int i = 0; i < 200; ++i) sheets.push_back({"例" + std::to_string(i), {R(1, "", "sleep", 0.05)}});

@@ -364,7 +364,7 @@ TEST_F(TovikRun, CheckFindsTyposBeforeARun) {
                 "test_typos.xlsx:页面:7: 警告: 引用的变量 no_such_name 不在变量文件中，前面的步骤也没有保存它",
                 "test_typos.xlsx:页面:7: 警告: 关键字 assert 只接受 3 个参数，多出的 1 个会被忽略",
                 "test_typos.xlsx:接口:3: 错误: 关键字 new_client 的参数 timeout 应为数字，实际为 str: '很快'",
-                "test_typos.xlsx: 错误: 文件 test_typos.xlsx, 工作表 标记, 第 2 行: 未知的用例标记 @nosuchmark（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns）",
+                "test_typos.xlsx: 错误: 文件 test_typos.xlsx, 工作表 标记, 第 2 行: 未知的用例标记 @nosuchmark（可用：@skip、@fixtures、@tags、@type、@timeout、@reruns、@group）",
             }))
       << f.all();
   EXPECT_TRUE(Has(f.out, "个错误")) << f.all();
