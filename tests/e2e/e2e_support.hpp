@@ -2,10 +2,13 @@
 // files, workbook rows, and output checks that print the whole text when they fail.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -210,16 +213,33 @@ inline std::vector<fs::path> files_matching(const fs::path& dir, const std::stri
   return out;
 }
 
-// Whether a program of that name can be started (java also through JAVA_HOME).
-inline bool program_on_path(const std::string& name) {
+// Where the program of that name is (java also through JAVA_HOME); empty when nowhere.
+inline std::string program_path(const std::string& name) {
   if (const char* home = std::getenv("JAVA_HOME"); name == "java" && home && fs::exists(fs::path(home) / "bin/java"))
-    return true;
+    return (fs::path(home) / "bin/java").string();
   const char* path = std::getenv("PATH");
-  if (!path) return false;
+  if (!path) return "";
   std::stringstream dirs(path);
   for (std::string d; std::getline(dirs, d, ':');)
-    if (!d.empty() && ::access((fs::path(d) / name).c_str(), X_OK) == 0) return true;
-  return false;
+    if (!d.empty() && ::access((fs::path(d) / name).c_str(), X_OK) == 0) return (fs::path(d) / name).string();
+  return "";
+}
+inline bool program_on_path(const std::string& name) { return !program_path(name).empty(); }
+
+// A port of 127.0.0.1 that was free a moment ago, for a server the test starts (0 when none).
+inline int free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  ::close(fd);
+  return port;
 }
 
 inline void write_file(const fs::path& p, const std::string& text) {

@@ -134,12 +134,8 @@ std::vector<pid_t> chromedriver_pids(const std::string& log) {
 }
 
 std::string chromedriver_program() {
-  if (const char* path = std::getenv("PATH")) {
-    std::stringstream dirs(path);
-    for (std::string d; std::getline(dirs, d, ':');)
-      if (!d.empty() && ::access((fs::path(d) / "chromedriver").c_str(), X_OK) == 0) return (fs::path(d) / "chromedriver").string();
-  }
-  return ::access("/usr/bin/chromedriver", X_OK) == 0 ? "/usr/bin/chromedriver" : "";
+  const std::string found = program_path("chromedriver");
+  return !found.empty() || ::access("/usr/bin/chromedriver", X_OK) != 0 ? found : "/usr/bin/chromedriver";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -205,8 +201,9 @@ class WebRun : public ProjectTest {
 
   // A local browser of pytest.ini's settings, and the marker that finds what the run started.
   Env browser_env() const {
-    return run_env({{"TOVIK_UI_SELENIUM_GRID", ""},
-                    {"TOVIK_UI_CAPABILITIES", ""},
+    // a Grid's node runs Chromium as whoever started the Grid, root here: without its sandbox
+    return run_env({{"TOVIK_UI_SELENIUM_GRID", grid_},
+                    {"TOVIK_UI_CAPABILITIES", grid_.empty() ? "" : R"({"goog:chromeOptions": {"args": ["--no-sandbox"]}})"},
                     {marker_.substr(0, marker_.find('=')), marker_.substr(marker_.find('=') + 1)}});
   }
 
@@ -252,6 +249,7 @@ class WebRun : public ProjectTest {
   }
 
   static Pages* pages_;
+  std::string grid_;  // the hub the run's browsers open on; empty: local chromedriver
   std::string marker_, log_;
   std::set<pid_t> groups_;
 };
@@ -663,6 +661,119 @@ TEST_F(WebRun, ATovikKilledMidCaseLeavesNoBrowser) {
     left = leftovers(marker_, groups_);
   }
   EXPECT_TRUE(left.empty()) << "left running after tovik was killed:\n" << describe(left);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parallel runs
+
+// The processes of chromedriver the run started that are running now.
+std::size_t drivers_running(const std::string& marker) {
+  std::size_t n = 0;
+  for (const Proc& p : leftovers(marker, {}))
+    if (cmdline(p.pid).find("chromedriver") != std::string::npos) ++n;
+  return n;
+}
+
+TEST_F(WebRun, WorkersDriveBrowsersOfTheirOwnAndCtrlCLeavesNone) {
+  std::vector<tovik::examples::SheetRows> sheets;
+  for (int i = 0; i < 3; ++i) {
+    sheets.push_back({"共用" + std::to_string(i), on_session({K("goto", "{demo_url}/web/list"), K("save_title", "t"),
+                                                              K("assert", "列表 - tovik 演示", "equal", "{t}")})});
+    sheets.push_back({"自己" + std::to_string(i), on_own_browser({K("goto", "{demo_url}/web/list"), K("save_title", "t"),
+                                                                  K("assert", "列表 - tovik 演示", "equal", "{t}")})});
+  }
+  workbook("test_par.xlsx", sheets);
+  Finished f = tovik({"-n", "2", "-v"});
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_TRUE(Has(f.out, "6 passed")) << f.all();
+  // the workers' log lines reach the run's one log file: a browser per own case, one session
+  // browser per worker that ran a shared case
+  const auto pids = chromedriver_pids(log_);
+  const std::size_t drivers = std::set<pid_t>(pids.begin(), pids.end()).size();
+  EXPECT_GE(drivers, 4u) << log_;
+  EXPECT_LE(drivers, 5u) << log_;
+
+  // Ctrl-C while both workers are in a case with a browser open
+  fs::remove(root_ / "test_par.xlsx");
+  std::vector<tovik::examples::SheetRows> slow;
+  for (int i = 0; i < 4; ++i) slow.push_back({"慢" + std::to_string(i), on_own_browser({K("goto", "{demo_url}/web/form"), K("sleep", 30)})});
+  workbook("test_slow.xlsx", slow);
+  const auto started = std::chrono::steady_clock::now();
+  f = tovik({"-n", "2", "--alluredir", "res"}, [&](Child& child) {
+    if (drivers_running(marker_) < 2) return false;
+    std::this_thread::sleep_for(1s);  // into the sleep
+    ::kill(child.pid(), SIGINT);
+    return true;
+  });
+  EXPECT_EQ(f.status, 2) << f.all();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s) << f.all();
+  EXPECT_TRUE(files_matching(root_ / "res", "-result.json").empty());  // nothing finished
+}
+
+// A real Selenium Grid 4 standalone server with two slots, started by the test.
+class Grid {
+ public:
+  Grid(const fs::path& dir, const Env& env) {
+    const int port = free_port();
+    url_ = "http://127.0.0.1:" + std::to_string(port);
+    child_ = std::make_unique<Child>(std::vector<std::string>{program_path("java"), "-jar", TOVIK_GRID_JAR, "standalone", "--host",
+                                                              "127.0.0.1", "--port", std::to_string(port), "--max-sessions",
+                                                              "2", "--selenium-manager", "false"},
+                                     dir, env);
+    httplib::Client client(url_);
+    client.set_connection_timeout(1);
+    for (const auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
+      child_->pump(100ms);
+      if (auto res = client.Get("/status"); res && res->status == 200 && nlohmann::json::parse(res->body)["value"]["ready"] == true) {
+        ready_ = true;
+        break;
+      }
+    }
+  }
+  bool ready() const { return ready_; }
+  const std::string& url() const { return url_; }
+  std::string log() {
+    child_->pump(100ms);
+    return child_->out();
+  }
+  // The sessions the Grid holds now.
+  int sessions() const {
+    httplib::Client client(url_);
+    auto res = client.Get("/status");
+    if (!res) return -1;
+    int n = 0;
+    for (const auto& node : nlohmann::json::parse(res->body)["value"]["nodes"])
+      for (const auto& slot : node["slots"]) n += slot["session"].is_null() ? 0 : 1;
+    return n;
+  }
+
+ private:
+  std::unique_ptr<Child> child_;  // killed with its process group at the end
+  std::string url_;
+  bool ready_ = false;
+};
+
+TEST_F(WebRun, ASeleniumGridServesParallelWorkersAndQueuesTheRest) {
+  if (!program_on_path("java")) GTEST_SKIP() << "java is not installed";
+  if (!fs::exists(TOVIK_GRID_JAR)) GTEST_SKIP() << "Selenium Grid jar not installed at " << TOVIK_GRID_JAR << " (scripts/setup)";
+  Grid grid(tmp_, run_env({{"SE_AVOID_STATS", "true"}}));
+  ASSERT_TRUE(grid.ready()) << grid.log();
+  grid_ = grid.url();
+
+  std::vector<tovik::examples::SheetRows> sheets;
+  for (int i = 0; i < 6; ++i)
+    sheets.push_back({"网格" + std::to_string(i), on_own_browser({K("goto", "{demo_url}/web/list"), K("sleep", 1), K("save_title", "t"),
+                                                                  K("assert", "列表 - tovik 演示", "equal", "{t}")})});
+  workbook("test_grid.xlsx", sheets);
+  const Finished f = tovik({"-n", "4", "-v"});
+  EXPECT_EQ(f.status, 0) << f.all() << grid.log();
+  EXPECT_TRUE(Has(f.out, "6 passed")) << f.all();
+  EXPECT_TRUE(chromedriver_pids(log_).empty()) << log_;  // no local driver: the Grid's node ran them
+  // four workers asked at once for two slots: the Grid queued the rest
+  const std::string log = grid.log();
+  EXPECT_GE(count_of(log, "Session created by the Distributor"), 6) << log;
+  EXPECT_GE(count_of(log, "Unable to find a free slot for request"), 1) << log;
+  EXPECT_EQ(grid.sessions(), 0) << log;
 }
 
 }  // namespace
