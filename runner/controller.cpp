@@ -32,6 +32,8 @@ namespace tovik::runner {
 namespace {
 
 constexpr int kMaxWorkers = 512;
+// Cases a worker holds at once: the one it runs and the next.
+constexpr std::size_t kAhead = 2;
 // Workers that die before they are ready, in a row, before the run gives up on starting them.
 constexpr int kFailedStarts = 3;
 // How long workers get to stop after Ctrl-C before they are killed.
@@ -50,8 +52,10 @@ struct Worker {
   FrameReader reader;
   bool ready = false;
   std::deque<const TestCase*> unit;  // what is left of the piece it runs
-  const TestCase* current = nullptr;
-  Clock::time_point since{};  // when its current attempt began
+  // Cases sent and not finished, the one running first. A worker has the next case at hand when
+  // it finishes one, so it never waits for the controller.
+  std::deque<const TestCase*> sent;
+  Clock::time_point since{};  // when the attempt of sent.front() began
   bool overdue = false;       // ended by the controller for hanging past the case's limit
 
   void close_input() {
@@ -141,7 +145,7 @@ class Pool {
     ::fcntl(w.out, F_SETFL, ::fcntl(w.out, F_GETFL) | O_NONBLOCK);
     w.reader = FrameReader();
     w.ready = false;
-    w.current = nullptr;
+    w.sent.clear();
   }
 
   // After its reports ended: waits for it and returns how it ended.
@@ -275,38 +279,57 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
   Clock::time_point kill_at{};
   int failed_starts = 0;
 
-  const auto give_work = [&](Worker& w) {
-    if (!stopping && w.unit.empty() && !pending.empty()) {
+  // the next case for w: the rest of its piece first, else the next piece
+  const auto next_case = [&](Worker& w) -> const TestCase* {
+    if (w.unit.empty() && !pending.empty()) {
       w.unit.assign(pending.front().begin(), pending.front().end());
       pending.pop_front();
     }
-    if (stopping || w.unit.empty()) {
-      w.close_input();  // it finishes and exits
-      return;
-    }
-    w.current = w.unit.front();
+    if (w.unit.empty()) return nullptr;
+    const TestCase* tc = w.unit.front();
     w.unit.pop_front();
-    w.since = Clock::now();
-    write_frame(w.in, "run", w.current->nodeid);  // a worker gone shows at its reports' end
+    return tc;
+  };
+  const auto give_work = [&](Worker& w) {
+    while (!stopping && w.in >= 0 && w.sent.size() < kAhead) {
+      const TestCase* tc = next_case(w);
+      if (!tc) {
+        w.close_input();  // it finishes what it holds and exits
+        return;
+      }
+      if (w.sent.empty()) w.since = Clock::now();
+      w.sent.push_back(tc);
+      write_frame(w.in, "run", encode_case(*tc));  // a worker gone shows at its reports' end
+    }
+  };
+  // -x, --maxfail, Ctrl-C: what workers hold beyond their current case is not run
+  const auto stop_all = [&] {
+    stopping = true;
+    for (auto& w : pool.workers())
+      if (w.in >= 0) {
+        write_frame(w.in, "stop", "");
+        w.close_input();
+      }
   };
 
   const auto on_frame = [&](Worker& w, const Frame& f) {
     if (f.kind == "ready") {
       w.ready = true;
       failed_starts = 0;
-    } else if (f.kind == "log") {
-      run.logs.replay(f.payload);
     } else if (f.kind == "report") {
       const auto found = by_id.find(reported_nodeid(f.payload));
-      if (found == by_id.end() || found->second != w.current) throw ValueError("执行进程报告了没有派给它的用例");
+      if (found == by_id.end() || w.sent.empty() || found->second != w.sent.front())
+        throw ValueError("执行进程报告了没有派给它的用例");
       Dict values;
-      CaseReport report = decode_report(f.payload, *found->second, values);
+      std::string log_lines;
+      CaseReport report = decode_report(f.payload, *found->second, values, log_lines);
+      run.logs.replay(log_lines);
       saved.add(values, *found->second);
       run.report(report);
       w.since = Clock::now();
       if (!report.rerun) {
-        w.current = nullptr;
-        if (run.enough && run.enough()) stopping = true;
+        w.sent.pop_front();
+        if (!stopping && run.enough && run.enough()) stop_all();
       }
     } else {
       throw ValueError("执行进程发来未知的消息 " + f.kind);
@@ -316,28 +339,32 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
   const auto on_exit = [&](Worker& w) {
     const int status = Pool::reap(w);
     const bool clean = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kInterrupted);
-    // a case stopped by Ctrl-C is not reported, as in a serial run
-    if (w.current && !(interrupted_seen && clean)) {
+    // a worker told to stop leaves what it held; a case stopped by Ctrl-C is not reported, as in
+    // a serial run
+    if (!w.sent.empty() && !(clean && stopping)) {
+      const TestCase* tc = w.sent.front();
+      w.sent.pop_front();
       CaseReport report;
-      report.test = w.current;
+      report.test = tc;
       report.outcome = Outcome::Failed;
       report.when = "call";
       report.error_kind = w.overdue ? "CaseTimeout" : "WorkerExited";
-      report.message = w.overdue ? "用例运行超过 " + format_float(limit_of(*w.current)) + " 秒，执行进程 gw" +
+      report.message = w.overdue ? "用例运行超过 " + format_float(limit_of(*tc)) + " 秒，执行进程 gw" +
                                        std::to_string(w.number) + " 没有停下，已被结束"
                                  : "执行进程 gw" + std::to_string(w.number) + " 在运行此用例时" + exit_text(status);
       report.start_ms = report.stop_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::system_clock::now().time_since_epoch())
                                              .count();
-      w.current = nullptr;
       run.report(report);
-      if (run.enough && run.enough()) stopping = true;
-    } else if (!w.current && !w.ready && !clean) {
+      if (!stopping && run.enough && run.enough()) stop_all();
+    } else if (!w.ready && !clean) {
       ++failed_starts;
     }
+    // what it held and the rest of its group go on elsewhere, in order
+    w.unit.insert(w.unit.begin(), w.sent.begin(), w.sent.end());
+    w.sent.clear();
     if (!w.unit.empty()) {
-      // the rest of its group goes on elsewhere, in order
-      pending.emplace_front(w.unit.begin(), w.unit.end());
+      if (!stopping) pending.emplace_front(w.unit.begin(), w.unit.end());
       w.unit.clear();
     }
     if (!clean && !stopping && !pending.empty()) {
@@ -349,16 +376,14 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
 
   for (;;) {
     if (interrupted() && !interrupted_seen) {
-      interrupted_seen = stopping = true;
+      interrupted_seen = true;
       kill_at = Clock::now() + kStopGrace;
+      stop_all();
       for (auto& w : pool.workers())
-        if (w.pid > 0) {
-          ::kill(w.pid, SIGINT);
-          w.close_input();
-        }
+        if (w.pid > 0) ::kill(w.pid, SIGINT);
     }
     for (auto& w : pool.workers()) {
-      const double limit = w.current ? limit_of(*w.current) : 0;
+      const double limit = w.sent.empty() ? 0 : limit_of(*w.sent.front());
       if (w.pid > 0 && limit > 0 && !w.overdue &&
           Clock::now() - w.since > std::chrono::duration<double>(limit) + kHangGrace) {
         w.overdue = true;
@@ -373,7 +398,7 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
     std::vector<Worker*> polled;
     for (auto& w : pool.workers()) {
       if (w.pid <= 0) continue;
-      if (w.ready && !w.current && w.in >= 0) give_work(w);
+      if (w.ready) give_work(w);
       fds.push_back({w.out, POLLIN, 0});
       polled.push_back(&w);
     }

@@ -1,11 +1,13 @@
 #include "runner/worker.hpp"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <csignal>
+#include <deque>
 #include <iostream>
-#include <map>
 
 #include "runner/case_run.hpp"
-#include "runner/collection.hpp"
 #include "runner/fixtures.hpp"
 #include "runner/interrupt.hpp"
 #include "runner/log_setup.hpp"
@@ -43,50 +45,54 @@ int run_worker(Config& config) {
   const std::vector<Plugin*> to = listeners(config);
   for (Plugin* p : to) p->on_session_start(config);
 
-  // the controller reports the collection's errors; the worker only needs the cases
-  const Collected collected = collect(config, [](const CollectError&) {});
-  std::map<std::string, const TestCase*, std::less<>> by_id;
-  for (const auto& tc : collected.cases) by_id.emplace(tc.nodeid, &tc);
-
   const VariableStore variables(config);
   if (auto* store = variables.find()) store->hold_writes();
   CaseRunner runner(config, logs, fixtures, variables);
 
   int status = kOk;
   FrameReader reader;
+  std::deque<std::string> queued;  // cases to run, in order
+  bool open = true, stop = false;
+  // Takes in what the controller sent; with wait, blocks until something comes (or the end).
+  // A stop seen here drops what is queued, however early it was sent.
+  const auto take_in = [&](bool wait) {
+    pollfd p{kWorkerInFd, POLLIN, 0};
+    while (open) {
+      const int ready = ::poll(&p, 1, wait ? -1 : 0);
+      if (ready < 0 && errno == EINTR) {
+        check_interrupt();
+        continue;
+      }
+      if (ready <= 0) return;
+      open = reader.fill(kWorkerInFd);
+      while (auto f = reader.next()) {
+        if (f->kind == "run") queued.push_back(std::move(f->payload));
+        else if (f->kind == "stop") stop = true;
+        else throw ValueError("执行进程收到未知的消息 " + f->kind);
+      }
+      wait = false;
+    }
+  };
   try {
     send("ready", "");
     for (;;) {
-      std::optional<Frame> frame = reader.next();
-      if (!frame) {
-        check_interrupt();
-        if (!reader.fill(kWorkerInFd)) break;
+      take_in(false);
+      if (stop) break;
+      if (queued.empty()) {
+        if (!open) break;
+        take_in(true);
         continue;
       }
-      if (frame->kind != "run") throw ValueError("执行进程收到未知的消息 " + frame->kind);
-      const auto found = by_id.find(frame->payload);
-      if (found == by_id.end()) {
-        // the file changed between the controller's collection and this one
-        TestCase missing;
-        missing.nodeid = frame->payload;
-        CaseReport r;
-        r.test = &missing;
-        r.outcome = Outcome::Error;
-        r.when = "setup";
-        r.error_kind = "CollectError";
-        r.message = "执行进程没有收集到这个用例（用例文件在运行中被改动了？）";
-        send("report", encode_report(r, {}));
-        continue;
-      }
-      runner.run(*found->second, to, [&](CaseReport& r) {
+      const TestCase tc = decode_case(queued.front(), config.plugins);
+      queued.pop_front();
+      runner.run(tc, to, [&](CaseReport& r) {
         for (Plugin* p : to) p->on_case_finish(r);
         for (Plugin* p : to)
           if (std::string bytes = p->carry(); !bytes.empty()) r.carried[p->name()] = std::move(bytes);
         redact_report(r);
         Dict saved;
         if (auto* store = variables.find()) saved = store->take_held();
-        if (std::string lines = logs.take_forwarded(); !lines.empty()) send("log", lines);
-        send("report", encode_report(r, saved));
+        send("report", encode_report(r, saved, logs.take_forwarded()));
       });
     }
   } catch (const Interrupted&) {

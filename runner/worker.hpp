@@ -1,6 +1,6 @@
 // A worker process of a parallel run (-n): started by the controller as "tovik run --tovik-worker
-// N <the run's arguments>", it reads cases to run from descriptor 3 and reports on descriptor 4
-// (runner/worker_protocol.hpp). It owns its keyword objects, drivers, HTTP clients, fixtures
+// N <the run's arguments>", it reads the cases to run (the controller collected them) from
+// descriptor 3 and reports on descriptor 4 (runner/worker_protocol.hpp). It owns its keyword objects, drivers, HTTP clients, fixtures
 // (session fixtures are per worker) and captured log; it writes no report, log file or variable
 // file of its own: those are the controller's.
 #pragma once

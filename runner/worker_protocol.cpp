@@ -5,8 +5,8 @@
 
 #include <unistd.h>
 
+#include "runner/plugin.hpp"
 #include "support/base/errors.hpp"
-#include "support/base/value_json.hpp"
 #include "support/base/wire.hpp"
 
 namespace tovik::runner {
@@ -76,9 +76,94 @@ const std::vector<CaseStep>& part_of(const TestCase& tc, std::int64_t part) {
   }
 }
 
+void put_steps(WireOut& w, const std::vector<CaseStep>& steps) {
+  w.number(static_cast<std::int64_t>(steps.size()));
+  for (const auto& s : steps) {
+    w.text(s.file).text(s.sheet).number(s.row).text(s.number).text(s.description).text(s.keyword);
+    w.value(Value(s.args)).value(Value(s.request));
+  }
+}
+
+std::vector<CaseStep> get_steps(WireIn& in) {
+  std::vector<CaseStep> steps(in.count());
+  for (auto& s : steps) {
+    s.file = in.text();
+    s.sheet = in.text();
+    s.row = static_cast<int>(in.number());
+    s.number = in.text();
+    s.description = in.text();
+    s.keyword = in.text();
+    s.args = in.value().as_list();
+    s.request = in.value().as_dict();
+  }
+  return steps;
+}
+
+void put_words(WireOut& w, const std::vector<std::string>& words) {
+  w.number(static_cast<std::int64_t>(words.size()));
+  for (const auto& word : words) w.text(word);
+}
+
+std::vector<std::string> get_words(WireIn& in) {
+  std::vector<std::string> words(in.count());
+  for (auto& word : words) word = in.text();
+  return words;
+}
+
 }  // namespace
 
-std::string encode_report(const CaseReport& r, const Dict& saved) {
+std::string encode_case(const TestCase& tc) {
+  WireOut w;
+  w.text(tc.nodeid).text(tc.file).text(tc.name).text(tc.owner ? tc.owner->name() : std::string());
+  const CaseMarks& m = tc.marks;
+  w.flag(m.skip.has_value()).text(m.skip.value_or(""));
+  put_words(w, m.fixtures);
+  put_words(w, m.tags);
+  w.text(m.kw_type).text(m.kw_type_at);
+  w.flag(m.timeout.has_value()).value(Value(m.timeout.value_or(0)));
+  w.flag(m.reruns.has_value()).number(m.reruns.value_or(0));
+  w.text(m.group);
+  put_steps(w, tc.steps);
+  put_steps(w, tc.setup);
+  put_steps(w, tc.teardown);
+  w.value(Value(tc.variables));
+  w.flag(tc.broken.has_value()).text(tc.broken.value_or(""));
+  return w.take();
+}
+
+TestCase decode_case(std::string_view record, const std::vector<Plugin*>& plugins) {
+  WireIn in(record);
+  TestCase tc;
+  tc.nodeid = in.text();
+  tc.file = in.text();
+  tc.name = in.text();
+  const std::string owner = in.text();
+  for (Plugin* p : plugins)
+    if (p->name() == owner) tc.owner = p;
+  if (!tc.owner) throw ValueError("执行进程中没有收集用例 " + tc.nodeid + " 的插件 " + owner);
+  CaseMarks& m = tc.marks;
+  if (in.flag()) m.skip = in.text();
+  else in.text();
+  m.fixtures = get_words(in);
+  m.tags = get_words(in);
+  m.kw_type = in.text();
+  m.kw_type_at = in.text();
+  if (in.flag()) m.timeout = in.value().as_float();
+  else in.value();
+  if (in.flag()) m.reruns = static_cast<int>(in.number());
+  else in.number();
+  m.group = in.text();
+  tc.steps = get_steps(in);
+  tc.setup = get_steps(in);
+  tc.teardown = get_steps(in);
+  tc.variables = in.value().as_dict();
+  if (in.flag()) tc.broken = in.text();
+  else in.text();
+  if (!in.at_end()) throw ValueError("数据已损坏：用例之后还有多余的数据");
+  return tc;
+}
+
+std::string encode_report(const CaseReport& r, const Dict& saved, std::string_view log_lines) {
   WireOut w;
   w.text(r.test->nodeid);
   w.number(static_cast<std::int64_t>(r.outcome)).text(r.error_kind).text(r.message).text(r.when);
@@ -95,13 +180,13 @@ std::string encode_report(const CaseReport& r, const Dict& saved) {
   w.text(r.log).text(r.browser).flag(r.rerun).flag(r.flaky).number(r.start_ms).number(r.stop_ms);
   w.number(static_cast<std::int64_t>(r.carried.size()));
   for (const auto& [name, bytes] : r.carried) w.text(name).text(bytes);
-  w.text(saved.empty() ? std::string() : dump_json(Value(saved)));
+  w.value(Value(saved)).text(log_lines);
   return w.take();
 }
 
 std::string reported_nodeid(std::string_view record) { return WireIn(record).text(); }
 
-CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved) {
+CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved, std::string& log_lines) {
   WireIn in(record);
   CaseReport r;
   r.test = &tc;
@@ -128,8 +213,9 @@ CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& save
     std::string name = in.text();
     r.carried[name] = in.text();
   }
-  const std::string json = in.text();
-  saved = json.empty() ? Dict() : parse_json(json).as_dict();
+  saved = in.value().as_dict();
+  log_lines = in.text();
+  if (!in.at_end()) throw ValueError("数据已损坏：报告之后还有多余的数据");
   return r;
 }
 

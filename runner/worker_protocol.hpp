@@ -1,6 +1,8 @@
 // The pipes between a parallel run's controller and its worker processes. A frame is a kind word,
 // a blank, the payload's length in decimal and a newline, then the payload's bytes.
-//   controller -> worker   run <nodeid>         run this case (its attempts)
+//   controller -> worker   run <case>           run this case (encode_case; its attempts) after
+//                                               those before
+//                          stop                 run nothing more that was sent, end after the current case
 //   worker -> controller   ready                collected, waiting for cases
 //                          report <record>      one attempt finished (encode_report)
 // A worker whose input ends finishes (session fixtures torn down) and exits.
@@ -9,11 +11,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runner/report.hpp"
 #include "support/base/value.hpp"
 
 namespace tovik::runner {
+
+class Plugin;
 
 struct Frame {
   std::string kind;
@@ -37,13 +42,20 @@ class FrameReader {
   std::size_t start_ = 0;
 };
 
+// A collected case for a worker, which collects nothing itself: the controller collected once.
+std::string encode_case(const TestCase& tc);
+// The case back, run by the plug-in of the name that collected it (among plugins). ValueError for
+// a damaged record or a plug-in the worker does not have.
+TestCase decode_case(std::string_view record, const std::vector<Plugin*>& plugins);
+
 // A finished attempt for the controller: the report (its step as a place in the case), what
-// worker-side plug-ins carried, and the variables the case saved (plain values).
-std::string encode_report(const CaseReport& report, const Dict& saved);
+// worker-side plug-ins carried, the variables the case saved (plain values) and the lines it
+// gave the log file and the live log (LogSetup::take_forwarded).
+std::string encode_report(const CaseReport& report, const Dict& saved, std::string_view log_lines);
 // The node id an encoded report names, to find the controller's own copy of the case.
 std::string reported_nodeid(std::string_view record);
 // The report back, pointing into tc (the controller's copy of the case the record names).
 // ValueError for a damaged record.
-CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved);
+CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved, std::string& log_lines);
 
 }  // namespace tovik::runner

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/base/value.hpp"
+
 namespace tovik {
 
 class WireOut {
@@ -15,6 +17,8 @@ class WireOut {
   WireOut& text(std::string_view s);
   WireOut& number(std::int64_t n);
   WireOut& flag(bool b) { return number(b ? 1 : 0); }
+  // Any value but an object (TypeError): kinds, big integers and key order kept.
+  WireOut& value(const Value& v);
   const std::string& bytes() const { return out_; }
   std::string take() { return std::move(out_); }
 
@@ -29,6 +33,7 @@ class WireIn {
   std::string text();
   std::int64_t number();
   bool flag() { return number() != 0; }
+  Value value();
   // A count that must fit what is left (each item takes at least one byte): a damaged record
   // then fails here instead of asking for billions of items.
   std::size_t count();
