@@ -4,7 +4,7 @@
 #
 #   (a) api      200 cases of one request each against a local server that answers after 50 ms:
 #                tovik -n 4 against tovik serial, and against pytest-xdist -n 4 (python3-requests,
-#                one session per worker) sending the same requests
+#                one session per worker) sending the same requests; 2.5 s is the floor
 #   (b) browser  40 cases on their own headless Chromium (open the demo form, fill, submit, check):
 #                tovik -n 2 against tovik serial
 #   (c) cases    2000 one-assert cases: tovik -n 2 against tovik serial (the controller's own cost)
@@ -98,9 +98,9 @@ PY
   done
   m_s=$(median "${serial[@]}") m_p=$(median "${par[@]}") m_x=$(median "${xd[@]}")
   echo "(a) api: 200 cases, one request each, answered after 50 ms"
-  printf '  tovik serial %s, tovik -n 4 %s, pytest-xdist -n 4 %s\n' "$m_s" "$m_p" "$m_x"
+  printf '  tovik serial %s, tovik -n 4 %s (no run can beat 2500: 50 waits of 50 ms per worker), pytest-xdist -n 4 %s\n' \
+    "$m_s" "$m_p" "$m_x"
   row "tovik serial / tovik -n 4" "$(ratio "$m_s" "$m_p")" ">=" 3.5
-  row "tovik -n 4, s" "$(awk -v a="$m_p" 'BEGIN { printf "%.2f", a / 1000 }')" "<=" 2.5
   row "pytest-xdist -n 4 / tovik -n 4" "$(ratio "$m_x" "$m_p")" ">=" 1.0
   echo "  runs: serial ${serial[*]} | -n 4 ${par[*]} | xdist ${xd[*]}"
 fi

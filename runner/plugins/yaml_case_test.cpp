@@ -200,6 +200,14 @@ cases:
   - name: 未知模板
     steps:
       - {keyword: new_client}
+  - name: 空组名
+    group: " "
+    steps:
+      - {keyword: new_client}
+  - name: 有组
+    group: " 登录 "
+    steps:
+      - {keyword: new_client}
 )Y");
   const auto broken = [&](const std::string& name) { return named(cases, name).broken.value_or("not broken"); };
   EXPECT_THAT(broken("未知字段"), HasSubstr("文件 test_a.yaml, 第 4 行: 用例中未知的字段 stepz"));
@@ -215,6 +223,8 @@ cases:
   // templates are resolved when the case runs; two cases of one name are one too many
   EXPECT_EQ(cases[10].broken, std::nullopt);
   EXPECT_EQ(cases[11].broken, "文件 test_a.yaml: 用例名称重复: 未知模板");
+  EXPECT_EQ(broken("空组名"), "文件 test_a.yaml, 第 37 行: group 应为组名（文本），实际为 ' '");
+  EXPECT_EQ(named(cases, "有组").marks.group, "登录");
 }
 
 TEST_F(YamlCaseFile, FilesThatCannotBeReadAsAWholeAreRefused) {
