@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "runner/controller.hpp"
 #include "support/base/printable.hpp"
 #include "support/base/secrets.hpp"
 #include "version.hpp"
@@ -93,6 +94,8 @@ void TerminalReporter::on_session_start(const Config& config) {
   out_ << "rootdir: " << config.rootdir.string();
   if (!config.inifile.empty()) out_ << ", configfile: " << config.inifile.filename().string();
   out_ << "\n";
+  if (const int workers = worker_count(config); workers > 0)
+    out_ << "执行进程: " << workers << " 个（--dist " << (dist_mode(config) == Dist::LoadFile ? "loadfile" : "load") << "）\n";
   out_.flush();
 }
 

@@ -124,6 +124,7 @@ TEST_F(Parallel, WorkersReportWhatASerialRunReports) {
   const auto closing = [](const std::string& out) { return out.substr(out.rfind("\n=") + 1, out.rfind(" in ") - out.rfind("\n=") - 1); };
   EXPECT_EQ(closing(par.out), closing(serial.out)) << par.all();
   EXPECT_TRUE(Has(par.out, "1 failed, 21 passed, 1 skipped, 1 error")) << par.all();
+  EXPECT_TRUE(Has(par.out, "\n执行进程: 3 个（--dist load）\n")) << par.all();
   // each case once, with its outcome (in the order they finished)
   const auto outcomes = [](const std::string& out) {
     std::multiset<std::string> lines;
