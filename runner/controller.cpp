@@ -269,7 +269,8 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
   std::map<std::string, const TestCase*, std::less<>> by_id;
   for (const TestCase* tc : chosen) by_id.emplace(tc->nodeid, tc);
 
-  Pool pool(run.config, std::max(1, std::min(run.workers, static_cast<int>(pending.size()))));
+  if (pending.empty()) return false;
+  Pool pool(run.config, std::min(run.workers, static_cast<int>(pending.size())));
   for (auto& w : pool.workers()) pool.start(w);
 
   const double case_timeout = parse_seconds(run.config.text_option("case_timeout")).value_or(0);
