@@ -1,5 +1,19 @@
-# Helpers of the benchmark scripts (sourced): they expect $root, $work (a scratch directory),
-# the array servers and a die function.
+# Helpers of the benchmark scripts (sourced): they expect $root and a die function.
+
+# start_work NAME: a scratch directory $work under $TMPDIR, removed on exit with the servers that
+# serve started.
+start_work() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+  servers=()
+  trap cleanup EXIT
+}
+cleanup() {
+  for pid in "${servers[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
 
 # A project directory with the new user's pytest.ini.
 project() {

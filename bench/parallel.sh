@@ -32,20 +32,25 @@ done
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "N must be a positive number"
 tovik="$build/bin/tovik"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovik_parallel.XXXXXX")
-servers=()
-cleanup() {
-  for pid in "${servers[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$here/lib.sh"
+start_work tovik_parallel
 
 # run_in DIR ARGS...: tovik run -q ARGS in DIR
 run_in() { (cd "$1" && shift && "$tovik" run -q "$@"); }
+# against_serial DIR ARGS...: the runs of DIR serially and with ARGS, alternating, into the arrays
+# serial and par and their medians m_s and m_p
+against_serial() {
+  local dir=$1 r
+  shift
+  warm=() serial=() par=()
+  timed warm run_in "$dir"
+  timed warm run_in "$dir" "$@"
+  for ((r = 0; r < runs; r++)); do
+    timed serial run_in "$dir"
+    timed par run_in "$dir" "$@"
+  done
+  m_s=$(median "${serial[@]}") m_p=$(median "${par[@]}")
+}
 
 echo "$("$tovik" --version 2>/dev/null | head -n 1) with the new user's pytest.ini; medians of $runs runs; wall ms; $(nproc) CPUs"
 
@@ -127,14 +132,7 @@ if [[ " $workloads " == *" browser "* ]]; then
   "$build/bin/make_workbook" "$work/web/test_web.xlsx" "$work/web.wb.yaml"
   mkdir -p "$work/web/temp"
   printf 'demo_url: %s\n' "$url" >"$work/web/temp/variables.yaml"
-  warm=() serial=() par=()
-  timed warm run_in "$work/web"
-  timed warm run_in "$work/web" -n 2
-  for ((r = 0; r < runs; r++)); do
-    timed serial run_in "$work/web"
-    timed par run_in "$work/web" -n 2
-  done
-  m_s=$(median "${serial[@]}") m_p=$(median "${par[@]}")
+  against_serial "$work/web" -n 2
   echo "(b) browser: 40 cases, each on its own headless Chromium"
   printf '  tovik serial %s, tovik -n 2 %s\n' "$m_s" "$m_p"
   row "tovik serial / tovik -n 2" "$(ratio "$m_s" "$m_p")" ">=" 1.6
@@ -153,14 +151,7 @@ if [[ " $workloads " == *" cases "* ]]; then
     done
   } >"$work/cases.wb.yaml"
   "$build/bin/make_workbook" "$work/cases/test_cases.xlsx" "$work/cases.wb.yaml"
-  warm=() serial=() par=()
-  timed warm run_in "$work/cases"
-  timed warm run_in "$work/cases" -n 2
-  for ((r = 0; r < runs; r++)); do
-    timed serial run_in "$work/cases"
-    timed par run_in "$work/cases" -n 2
-  done
-  m_s=$(median "${serial[@]}") m_p=$(median "${par[@]}")
+  against_serial "$work/cases" -n 2
   echo "(c) cases: 2000 one-assert cases"
   printf '  tovik serial %s, tovik -n 2 %s\n' "$m_s" "$m_p"
   row "tovik -n 2 / tovik serial" "$(ratio "$m_p" "$m_s")" "<=" 1.3

@@ -45,18 +45,8 @@ done
 "$python" -m pytest --version >/dev/null 2>&1 || die "$python -m pytest does not work (python3-pytest)"
 tovik="$build/bin/tovik"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovik_speed.XXXXXX")
-servers=()
-cleanup() {
-  for pid in "${servers[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 . "$here/lib.sh"
+start_work tovik_speed
 
 echo "$("$tovik" --version 2>/dev/null | head -n 1) with the new user's pytest.ini; medians of $runs runs; wall ms"
 
