@@ -6,6 +6,7 @@
 #   P/lib/libtovik_*.so              every shared library the program needs
 #   P/share/tovik/file/              the packaged data (data_dir() finds it from bin/../share)
 #   P/share/tovik/tools/README.md    how the outside programs (allure, Appium) are obtained
+#   P/share/doc/tovik/keywords-*.html  the keyword reference of each keyword class
 
 # The project's shared libraries, found by walking the directories rather than listing them, so
 # libraries added, split or moved are installed without touching this file. The demo, the tests

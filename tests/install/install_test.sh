@@ -23,6 +23,13 @@ PREFIX="$TMP/prefix"
 [ -x "$PREFIX/bin/tovik" ] || fail "no bin/tovik"
 [ -f "$PREFIX/share/tovik/file/pytest.ini.txt" ] || fail "no share/tovik/file/pytest.ini.txt"
 [ -f "$PREFIX/share/tovik/tools/README.md" ] || fail "no share/tovik/tools/README.md"
+# the keyword reference of every class, each page naming keywords only its class has
+for page in all:send_http web:save_title app:activity api:send_http; do
+  file="$PREFIX/share/doc/tovik/keywords-${page%%:*}.html"
+  [ -f "$file" ] || fail "no $file"
+  grep -q "${page#*:}" "$file" || fail "$file does not document ${page#*:}"
+done
+grep -q "save_title" "$PREFIX/share/doc/tovik/keywords-api.html" && fail "the API reference holds browser keywords"
 # only the program and its libraries: no tests, demo programs or benchmarks
 [ "$(ls "$PREFIX/bin")" = tovik ] || fail "bin holds more than tovik: $(ls "$PREFIX/bin" | tr '\n' ' ')"
 for lib in "$PREFIX"/lib/*; do
