@@ -742,7 +742,8 @@ class Grid {
     auto res = client.Get("/status");
     if (!res) return -1;
     int n = 0;
-    for (const auto& node : nlohmann::json::parse(res->body)["value"]["nodes"])
+    const nlohmann::json status = nlohmann::json::parse(res->body);  // kept: the loop walks into it
+    for (const auto& node : status["value"]["nodes"])
       for (const auto& slot : node["slots"]) n += slot["session"].is_null() ? 0 : 1;
     return n;
   }
