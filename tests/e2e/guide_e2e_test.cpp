@@ -5,6 +5,7 @@
 #include "examples/demo_api.hpp"
 #include "examples/demo_pages.hpp"
 #include "support/http/test_server.hpp"
+#include "tests/e2e/appium_server.hpp"
 #include "tests/e2e/e2e_support.hpp"
 
 namespace {
@@ -126,11 +127,39 @@ TEST_F(Guide, ABrowserCase) {
   shown(f, {"test_form.xlsx::提交表单 PASSED [100%]"});
 }
 
+TEST_F(Guide, AnAppCase) {
+  if (!fs::exists(fs::path(TOVIK_SOURCE_DIR) / "tools/node_modules/appium/index.js"))
+    GTEST_SKIP() << "Appium is not installed in tools/node_modules (run scripts/setup)";
+  Appium appium;
+  ASSERT_TRUE(appium.ready()) << appium.log();
+  const fs::path app = example("app");
+  // the guide's Appium listens on 4723 and runs in the source folder
+  std::string vars = read_file(app / "variables.yaml");
+  vars.replace(vars.find("127.0.0.1:4723"), 14, "127.0.0.1:" + std::to_string(appium.port()));
+  vars.replace(vars.find("build/examples/guide/app/demo_app.xml"), 37, (app / "demo_app.xml").string());
+  write_file(app / "variables.yaml", vars);
+  const Finished f = tovik({"run", "-v"}, app);
+  EXPECT_EQ(f.status, 0) << f.all();
+  EXPECT_EQ(counts(f), "1 passed");
+  shown(f, {"test_app.xlsx::登录按钮与输入框 PASSED [100%]"});
+}
+
 TEST_F(Guide, CheckFindsTheTypos) {
   const Finished f = tovik({"check"}, example("check"));
   EXPECT_EQ(f.status, 1) << f.all();
   shown(f, {"test_typo.xlsx:手误:2: 错误: 关键字类 KeyWord 中没有关键字 asert（是不是 assert？）",
             "test_typo.xlsx:手误:3: 错误: 关键字 assert 缺少必需的参数 assert_name", "检查了 1 个用例: 2 个错误, 0 个警告"});
+}
+
+// The Grid settings the guides show are the example file, and the program reads them.
+TEST_F(Guide, TheGridSettings) {
+  const fs::path grid = example("grid");
+  const std::string ini = read_file(grid / "pytest.ini");
+  EXPECT_TRUE(Has(read_file(kDocs / "guide.zh-CN.md"), "```ini\n" + ini + "```"));
+  EXPECT_TRUE(Has(read_file(kDocs / "guide.md"), "```ini\n" + ini + "```"));
+  workbook("grid/test_a.xlsx", {{"甲", {R(1, "", "assert", 1, "equal", 1)}}});
+  const Finished f = tovik({"run", "-n", "2"}, grid);
+  EXPECT_EQ(f.status, 0) << f.all();
 }
 
 TEST_F(Guide, TheKeywordReferenceIsWhereTheGuidesSay) {
