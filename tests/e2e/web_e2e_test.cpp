@@ -716,10 +716,12 @@ class Grid {
   Grid(const fs::path& dir, const Env& env) {
     const int port = free_port();
     url_ = "http://127.0.0.1:" + std::to_string(port);
-    child_ = std::make_unique<Child>(std::vector<std::string>{program_path("java"), "-jar", TOVIK_GRID_JAR, "standalone", "--host",
-                                                              "127.0.0.1", "--port", std::to_string(port), "--max-sessions",
-                                                              "2", "--selenium-manager", "false"},
-                                     dir, env);
+    std::vector<std::string> argv{program_path("java"), "-jar", TOVIK_GRID_JAR, "standalone", "--host", "127.0.0.1", "--port",
+                                  std::to_string(port), "--max-sessions", "2", "--selenium-manager", "false"};
+    // a test that crashes never reaches the destructor: the Grid then ends with it
+    if (const std::string setpriv = program_path("setpriv"); !setpriv.empty())
+      argv.insert(argv.begin(), {setpriv, "--pdeathsig", "KILL"});
+    child_ = std::make_unique<Child>(argv, dir, env);
     httplib::Client client(url_);
     client.set_connection_timeout(1);
     for (const auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
