@@ -1,7 +1,6 @@
 #include "runner/case_run.hpp"
 
 #include <algorithm>
-#include <chrono>
 
 #include "runner/case_clock.hpp"
 #include "runner/fixtures.hpp"
@@ -12,15 +11,6 @@
 #include "support/base/errors.hpp"
 
 namespace tovik::runner {
-
-namespace {
-
-std::int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
 
 std::vector<Plugin*> listeners(const Config& config) {
   if (!config.worker) return config.plugins;

@@ -1,5 +1,6 @@
 #include "runner/controller.hpp"
 
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -219,14 +220,10 @@ int worker_count(const Config& config) {
   const std::string text = config.text_option("numprocesses");
   if (text.empty()) return 0;
   if (text == "auto") return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  int n = 0;
-  std::size_t used = 0;
-  try {
-    n = std::stoi(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != text.size() || text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || n < 0 || n > kMaxWorkers)
+  int n = -1;
+  const char* end = text.data() + text.size();
+  const auto parsed = std::from_chars(text.data(), end, n);
+  if (parsed.ec != std::errc() || parsed.ptr != end || n < 0 || n > kMaxWorkers)
     throw UsageError("-n 应为 0 到 " + std::to_string(kMaxWorkers) + " 的整数或 auto，实际为 " + repr_text(text));
   return n;
 }
@@ -266,9 +263,6 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
   std::signal(SIGPIPE, SIG_IGN);  // a worker gone while we write to it shows at its reports' end
   std::deque<std::vector<const TestCase*>> pending;
   for (auto& unit : work_units(chosen, dist_mode(run.config))) pending.push_back(std::move(unit));
-  std::map<std::string, const TestCase*, std::less<>> by_id;
-  for (const TestCase* tc : chosen) by_id.emplace(tc->nodeid, tc);
-
   if (pending.empty()) return false;
   Pool pool(run.config, std::min(run.workers, static_cast<int>(pending.size())));
   for (auto& w : pool.workers()) pool.start(w);
@@ -318,14 +312,13 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
       w.ready = true;
       failed_starts = 0;
     } else if (f.kind == "report") {
-      const auto found = by_id.find(reported_nodeid(f.payload));
-      if (found == by_id.end() || w.sent.empty() || found->second != w.sent.front())
-        throw ValueError("执行进程报告了没有派给它的用例");
+      if (w.sent.empty()) throw ValueError("执行进程报告了没有派给它的用例");
+      const TestCase& tc = *w.sent.front();
       Dict values;
       std::string log_lines;
-      CaseReport report = decode_report(f.payload, *found->second, values, log_lines);
+      CaseReport report = decode_report(f.payload, tc, values, log_lines);
       run.logs.replay(log_lines);
-      saved.add(values, *found->second);
+      saved.add(values, tc);
       run.report(report);
       w.since = Clock::now();
       if (!report.rerun) {
@@ -353,9 +346,7 @@ bool run_parallel(ParallelRun& run, const std::vector<const TestCase*>& chosen) 
       report.message = w.overdue ? "用例运行超过 " + format_float(limit_of(*tc)) + " 秒，执行进程 gw" +
                                        std::to_string(w.number) + " 没有停下，已被结束"
                                  : "执行进程 gw" + std::to_string(w.number) + " 在运行此用例时" + exit_text(status);
-      report.start_ms = report.stop_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count();
+      report.start_ms = report.stop_ms = now_ms();
       run.report(report);
       if (!stopping && run.enough && run.enough()) stop_all();
     } else if (!w.ready && !clean) {

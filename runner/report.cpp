@@ -1,5 +1,7 @@
 #include "runner/report.hpp"
 
+#include <chrono>
+
 namespace tovik::runner {
 
 const char* outcome_word(Outcome o) {
@@ -10,6 +12,11 @@ const char* outcome_word(Outcome o) {
     case Outcome::Skipped: return "skipped";
   }
   return "?";
+}
+
+std::int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 std::string CaseReport::error_line() const {

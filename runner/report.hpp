@@ -28,6 +28,9 @@ enum class Outcome {
 
 const char* outcome_word(Outcome o);  // "passed", "failed", "error", "skipped"
 
+// Wall-clock time in epoch milliseconds: the clock of CaseReport's start and stop.
+std::int64_t now_ms();
+
 struct CaseReport {
   const TestCase* test = nullptr;
   Outcome outcome = Outcome::Passed;

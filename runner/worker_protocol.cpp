@@ -28,10 +28,6 @@ bool write_frame(int fd, std::string_view kind, std::string_view payload) {
 }
 
 bool FrameReader::fill(int fd) {
-  if (start_ > 0 && start_ == buffer_.size()) {
-    buffer_.clear();
-    start_ = 0;
-  }
   char chunk[65536];
   const ssize_t n = ::read(fd, chunk, sizeof chunk);
   if (n < 0) return errno == EINTR || errno == EAGAIN;
@@ -50,8 +46,10 @@ std::optional<Frame> FrameReader::next() {
   const std::string_view head = view.substr(0, eol);
   const std::size_t blank = head.find(' ');
   std::size_t length = 0;
-  if (blank == std::string_view::npos ||
-      std::from_chars(head.data() + blank + 1, head.data() + head.size(), length).ec != std::errc())
+  const char* end = head.data() + head.size();
+  const auto parsed = blank == std::string_view::npos ? std::from_chars_result{nullptr, std::errc::invalid_argument}
+                                                      : std::from_chars(head.data() + blank + 1, end, length);
+  if (parsed.ec != std::errc() || parsed.ptr != end)
     throw ValueError("执行进程的消息头已损坏: " + std::string(head.substr(0, 64)));
   if (view.size() - eol - 1 < length) return std::nullopt;
   Frame f{std::string(head.substr(0, blank)), std::string(view.substr(eol + 1, length))};
@@ -183,8 +181,6 @@ std::string encode_report(const CaseReport& r, const Dict& saved, std::string_vi
   w.value(Value(saved)).text(log_lines);
   return w.take();
 }
-
-std::string reported_nodeid(std::string_view record) { return WireIn(record).text(); }
 
 CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved, std::string& log_lines) {
   WireIn in(record);

@@ -52,10 +52,8 @@ TestCase decode_case(std::string_view record, const std::vector<Plugin*>& plugin
 // worker-side plug-ins carried, the variables the case saved (plain values) and the lines it
 // gave the log file and the live log (LogSetup::take_forwarded).
 std::string encode_report(const CaseReport& report, const Dict& saved, std::string_view log_lines);
-// The node id an encoded report names, to find the controller's own copy of the case.
-std::string reported_nodeid(std::string_view record);
-// The report back, pointing into tc (the controller's copy of the case the record names).
-// ValueError for a damaged record.
+// The report back, pointing into tc (the controller's copy of the case the worker was running).
+// ValueError for a damaged record or one of another case.
 CaseReport decode_report(std::string_view record, const TestCase& tc, Dict& saved, std::string& log_lines);
 
 }  // namespace tovik::runner

@@ -99,7 +99,7 @@ void AllurePlugin::on_session_start(const Config& config) {
 }
 
 void AllurePlugin::on_case_start(const TestCase& tc) {
-  if (!writer_ && !(worker_ && !dir_.empty())) return;
+  if (!records()) return;
   recording_.reset();
   recorded_ = allure::TestResult{};
   recorded_.name = tc.name;
@@ -185,7 +185,7 @@ void AllurePlugin::on_case_finish(const CaseReport& report) {
 }
 
 std::string AllurePlugin::carry() {
-  if (!worker_ || dir_.empty()) return {};
+  if (!worker_ || !records()) return {};
   allure::redact_secrets(recorded_);  // the controller does not know this process's secrets
   std::string bytes = allure::to_wire(recorded_);
   recorded_ = allure::TestResult{};

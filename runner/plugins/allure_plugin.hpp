@@ -37,6 +37,8 @@ class AllurePlugin : public Plugin {
  private:
   // environment.properties, executor.json, categories.json; OSError when one cannot be written
   void write_run_files();
+  // Whether cases are recorded: with results to write here, or in a worker for the controller.
+  bool records() const { return writer_ || (worker_ && !dir_.empty()); }
 
   std::string dir_;
   bool clean_ = false;
