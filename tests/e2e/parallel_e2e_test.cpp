@@ -295,7 +295,7 @@ TEST_F(Parallel, CtrlCStopsEveryWorkerAndKeepsWhatFinished) {
 
 TEST_F(Parallel, ExitFirstStopsTheWorkersAfterTheirCurrentCases) {
   std::vector<SheetRows> sheets;
-  for (int i = 0; i < 40; ++i) sheets.push_back({"例" + std::to_string(i), {R(1, "", "sleep", 0.05), R(2, "", "assert", i, "equal", 3)}});
+  for (int i = 0; i < 40; ++i) sheets.push_back({"例" + std::to_string(i), {R(1, "", "sleep", 0.05), R(2, "", "assert", i, "equal", -1)}});
   workbook("test_fail.xlsx", sheets);
   const Finished f = tovik({"-n", "2", "-x"});
   EXPECT_EQ(f.status, 1) << f.all();
