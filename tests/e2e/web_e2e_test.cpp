@@ -718,9 +718,10 @@ class Grid {
     url_ = "http://127.0.0.1:" + std::to_string(port);
     std::vector<std::string> argv{program_path("java"), "-jar", TOVIK_GRID_JAR, "standalone", "--host", "127.0.0.1", "--port",
                                   std::to_string(port), "--max-sessions", "2", "--selenium-manager", "false"};
-    // a test that crashes never reaches the destructor: the Grid then ends with it
+    // A test that crashes never reaches the destructor: a shell that dies with the test takes the
+    // Grid's whole process group along, the browsers of its sessions included.
     if (const std::string setpriv = program_path("setpriv"); !setpriv.empty())
-      argv.insert(argv.begin(), {setpriv, "--pdeathsig", "KILL"});
+      argv.insert(argv.begin(), {setpriv, "--pdeathsig", "TERM", "/bin/sh", "-c", "trap 'kill -KILL 0' TERM; \"$@\" & wait $!", "grid"});
     child_ = std::make_unique<Child>(argv, dir, env);
     httplib::Client client(url_);
     client.set_connection_timeout(1);
